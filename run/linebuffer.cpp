@@ -1,0 +1,46 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Line buffers and the product of two stages of a run.
+#include "linebuffer.h"
+
+LineBuffer::LineBuffer(std::string newLine, size_t emptyLines)
+    : m_newLine(std::move(newLine))
+{
+    m_text.reserve(emptyLines * m_newLine.size());
+    m_starts.reserve(emptyLines);
+    for (size_t i = 0; i < emptyLines; ++i) {
+        m_starts.push_back(m_text.size());
+        m_text += m_newLine;
+    }
+}
+
+std::string_view LineBuffer::line(size_t index) const
+{
+    const size_t start = m_starts.at(index);
+    const size_t next = index + 1 < m_starts.size() ? m_starts[index + 1] : m_text.size();
+    return std::string_view(m_text).substr(start, next - start - m_newLine.size());
+}
+
+LineBuffer LineBuffer::product(const LineBuffer &prefixes, const std::vector<std::string> &pieces)
+{
+    LineBuffer lines;
+    lines.m_newLine = prefixes.m_newLine;
+    size_t pieceBytes = 0;
+    for (const std::string &piece : pieces)
+        pieceBytes += piece.size();
+    const size_t prefixBytes = prefixes.m_text.size() - prefixes.size() * prefixes.m_newLine.size();
+    const size_t count = prefixes.size() * pieces.size();
+    // Sized once: the run's largest stage is written into place without regrowing.
+    lines.m_text.reserve(prefixBytes * pieces.size() + pieceBytes * prefixes.size()
+        + count * lines.m_newLine.size());
+    lines.m_starts.reserve(count);
+    for (size_t i = 0; i < prefixes.size(); ++i) {
+        const std::string_view prefix = prefixes.line(i);
+        for (const std::string &piece : pieces) {
+            lines.m_starts.push_back(lines.m_text.size());
+            lines.m_text += prefix;
+            lines.m_text += piece;
+            lines.m_text += lines.m_newLine;
+        }
+    }
+    return lines;
+}

@@ -1,0 +1,288 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Checking a run's settings, building its lines and writing them out.
+#include "runmodule.h"
+
+#include "codepage.h"
+#include "counterlist.h"
+#include "leadingnumber.h"
+#include "recordfile.h"
+
+#include <QDir>
+#include <QLocale>
+
+namespace {
+
+// A box's text as a message quotes it: whole when short, its ends when long.
+QString quoted(const QString &text)
+{
+    constexpr int Longest = 40;
+    QString shown = text;
+    if (text.size() > Longest) {
+        shown = RunModule::tr("%1…%2 (%L3 characters)")
+                    .arg(text.left(24), text.right(8))
+                    .arg(text.size());
+    }
+    return RunModule::tr("“%1”").arg(shown);
+}
+
+QString describeCharacter(char32_t character)
+{
+    return RunModule::tr("“%1” (U+%2)")
+        .arg(QString::fromUcs4(&character, 1),
+            QString::number(static_cast<uint>(character), 16)
+                .toUpper()
+                .rightJustified(4, QLatin1Char('0')));
+}
+
+std::optional<char32_t> firstCharacter(const QString &text)
+{
+    const QList<uint> characters = text.left(2).toUcs4();
+    if (characters.isEmpty())
+        return std::nullopt;
+    return static_cast<char32_t>(characters.front());
+}
+
+std::optional<char32_t> firstWithoutCode(const QString &text)
+{
+    for (const uint character : text.toUcs4()) {
+        if (!ansiCode(character))
+            return static_cast<char32_t>(character);
+    }
+    return std::nullopt;
+}
+
+// Reads one counter panel's boxes, keeping the first problem it meets.
+class PanelReader
+{
+public:
+    explicit PanelReader(int counter)
+        : m_counter(counter)
+    { }
+
+    int16_t number(const QString &text, const QString &box)
+    {
+        if (failed())
+            return 0;
+        const std::optional<int16_t> value = readLeadingNumber(text.toStdString());
+        if (!value) {
+            fail(RunModule::tr("Counter %1: the %2 box reads %3, which is outside -32768 to "
+                               "32767. Type a number in that range.")
+                     .arg(m_counter)
+                     .arg(box, quoted(text)));
+        }
+        return value.value_or(0);
+    }
+
+    int16_t characterCode(const QString &text, const QString &box)
+    {
+        if (failed())
+            return 0;
+        const std::optional<char32_t> character = firstCharacter(text);
+        if (!character) {
+            fail(RunModule::tr("Counter %1 is an Alpha counter, but its %2 box is empty. Type a "
+                               "letter or a digit into it.")
+                     .arg(m_counter)
+                     .arg(box));
+            return 0;
+        }
+        const std::optional<uint8_t> code = ansiCode(*character);
+        if (!code) {
+            fail(RunModule::tr("Counter %1: the %2 box begins with %3, which has no code in the "
+                               "Windows-1252 code page. Type a letter or a digit instead.")
+                     .arg(m_counter)
+                     .arg(box, describeCharacter(*character)));
+            return 0;
+        }
+        return *code;
+    }
+
+    void fail(const QString &problem)
+    {
+        if (!failed())
+            m_problem = problem;
+    }
+    bool failed() const { return !m_problem.isEmpty(); }
+    const QString &problem() const { return m_problem; }
+
+private:
+    int m_counter;
+    QString m_problem;
+};
+
+QString valueText(int16_t value, bool alpha)
+{
+    if (!alpha)
+        return QString::number(value);
+    const char32_t character = ansiToUnicode(static_cast<uint8_t>(value));
+    return RunModule::tr("“%1”").arg(QString::fromUcs4(&character, 1));
+}
+
+std::variant<CounterSettings, QString> readCounter(const CounterPanel &panel, int counter)
+{
+    CounterSettings settings;
+    settings.alpha = panel.alpha;
+    settings.up = panel.up;
+    settings.padded = panel.padded;
+    PanelReader read(counter);
+    const QString startBox = RunModule::tr("Start Count");
+    const QString endBox = RunModule::tr("End Count");
+    if (panel.alpha) {
+        settings.start = read.characterCode(panel.start, startBox);
+        settings.end = read.characterCode(panel.end, endBox);
+    } else {
+        settings.start = read.number(panel.start, startBox);
+        settings.end = read.number(panel.end, endBox);
+        // The width box counts only for a padded number; elsewhere it is not
+        // used, and it may well be hidden.
+        if (panel.padded)
+            settings.width = read.number(panel.width, RunModule::tr("pad width"));
+    }
+    settings.step = read.number(panel.step, RunModule::tr("Step"));
+    if (read.failed())
+        return read.problem();
+
+    if (counterValueCount(settings.start, settings.end, settings.step, settings.up) == 0) {
+        const QString from = valueText(settings.start, settings.alpha);
+        const QString to = valueText(settings.end, settings.alpha);
+        if (settings.up) {
+            return RunModule::tr("Counter %1 counts up from %2, but its End Count %3 lies below "
+                                 "that, so it makes no value. Choose “Down”, or make the End "
+                                 "Count at least %2.")
+                .arg(counter)
+                .arg(from, to);
+        }
+        return RunModule::tr("Counter %1 counts down from %2, but its End Count %3 lies above "
+                             "that, so it makes no value. Choose “UP”, or make the End Count at "
+                             "most %2.")
+            .arg(counter)
+            .arg(from, to);
+    }
+    return settings;
+}
+
+} // namespace
+
+void RunModule::ReadCounterCount(const std::array<bool, 3> &counterOptions)
+{
+    for (int k = 0; k < 3; ++k) {
+        if (counterOptions[static_cast<size_t>(k)])
+            CounterCount = static_cast<int16_t>(k + 1);
+    }
+}
+
+std::variant<RunPlan, QString> RunModule::planRun(const RunSettings &settings) const
+{
+    RunPlan plan;
+    plan.lineCount = 1;
+    size_t lineBytes = NewLine.size();
+    for (int k = 0; k < CounterCount; ++k) {
+        const auto index = static_cast<size_t>(k);
+        const std::variant<CounterSettings, QString> counter
+            = readCounter(settings.panels[index], k + 1);
+        if (const QString *problem = std::get_if<QString>(&counter))
+            return *problem;
+        const CounterSettings &read = std::get<CounterSettings>(counter);
+        plan.counters[index] = read;
+        plan.lineCount *= counterValueCount(read.start, read.end, read.step, read.up);
+        lineBytes += counterTextMaxSize(read.start, read.end, read.width, read.alpha, read.padded);
+    }
+    if (plan.lineCount > MaxLines) {
+        return tr("This run would make %L1 lines, more than the limit of %L2. Use fewer counters, "
+                  "shorter ranges or larger steps.")
+            .arg(plan.lineCount)
+            .arg(MaxLines);
+    }
+
+    for (size_t j = 0; j < plan.fields.size(); ++j) {
+        plan.fields[j] = settings.fields[j].toStdString();
+        if (j <= static_cast<size_t>(CounterCount))
+            lineBytes += plan.fields[j].size();
+    }
+    // In floating point: a long field times many lines must not wrap around.
+    const double textBytes = static_cast<double>(lineBytes) * static_cast<double>(plan.lineCount);
+    if (textBytes > static_cast<double>(MaxTextBytes)) {
+        constexpr double Megabyte = 1 << 20;
+        return tr("This run would make up to %L1 MB of text, more than the limit of %L2 MB. Use "
+                  "shorter fields, a smaller pad width or fewer lines.")
+            .arg(textBytes / Megabyte, 0, 'f', 0)
+            .arg(static_cast<double>(MaxTextBytes) / Megabyte, 0, 'f', 0);
+    }
+
+    if (settings.printToFile) {
+        for (int j = 0; j <= CounterCount; ++j) {
+            if (const std::optional<char32_t> character
+                = firstWithoutCode(settings.fields[static_cast<size_t>(j)])) {
+                return tr("Field %1 holds the character %2, which a Windows-1252 file cannot hold. "
+                          "Remove it, or untick “print to file” to fill only the Container.")
+                    .arg(j + 1)
+                    .arg(describeCharacter(*character));
+            }
+        }
+    }
+    return plan;
+}
+
+void RunModule::BuildFromPanel(const RunPlan &plan, int k, const std::string &textBefore)
+{
+    const auto index = static_cast<size_t>(k);
+    const CounterSettings &counter = plan.counters[index];
+    CounterList = BuildCounterList(textBefore, plan.fields[index + 1], counter.start, counter.end,
+        counter.width, counter.step, counter.alpha, counter.up, counter.padded);
+}
+
+void RunModule::BuildLines(const RunPlan &plan)
+{
+    // The last run's lines go first, so that two runs never share the memory.
+    LineList = LineBuffer();
+    BuildFromPanel(plan, 0, plan.fields[0]);
+    LineBuffer firstStage = LineBuffer::product(LineBuffer(NewLine, 1), CounterList);
+    if (CounterCount == 1) {
+        LineList = std::move(firstStage);
+        return;
+    }
+    PrefixList = std::move(firstStage);
+    extend(plan, 1);
+    if (CounterCount == 3) {
+        PrefixList = std::move(LineList);
+        extend(plan, 2);
+    }
+}
+
+void RunModule::extend(const RunPlan &plan, int k)
+{
+    // The counter's pieces are the same after every prefix, so they are built
+    // once, with nothing before them, and joined to each prefix in turn.
+    BuildFromPanel(plan, k, std::string());
+    LineList = LineBuffer::product(PrefixList, CounterList);
+}
+
+std::optional<QString> RunModule::AskOutputFileName(CommonDialog &CommonDialog1)
+{
+    CommonDialog1.CancelError = false;
+    // OFN_HIDEREADONLY alone: no read-only box, and no question before a file is replaced.
+    CommonDialog1.Flags = 4;
+    if (!CommonDialog1.ShowSave())
+        return std::nullopt;
+    return CommonDialog1.FileName;
+}
+
+std::optional<QString> RunModule::WriteLines(bool printToFile, CommonDialog &CommonDialog1,
+    const std::function<void(const std::string &)> &fillContainer)
+{
+    std::optional<QString> problem;
+    if (printToFile) {
+        CommonDialog1.DefaultExt = QStringLiteral(".CTF");
+        // Cancel writes no file in this run: the name held from an earlier
+        // dialog is not one the user chose now.
+        if (const std::optional<QString> name = AskOutputFileName(CommonDialog1)) {
+            OutputFileName = *name;
+            if (const std::optional<QString> reason = writeRecordFile(OutputFileName, LineList)) {
+                problem = tr("Kelvaro could not write the file %1:\n%2\n\nThe lines are in the "
+                             "Container; the file was left as it was.")
+                              .arg(QDir::toNativeSeparators(OutputFileName), *reason);
+            }
+        }
+    }
+    fillContainer(LineList.text());
+    return problem;
+}

@@ -1,0 +1,101 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The "Do IT" run: what it reads from the window, the lines it builds, the file it writes.
+#pragma once
+
+#include "commondialog.h"
+#include "linebuffer.h"
+
+#include <QCoreApplication>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+// What one counter panel's controls hold when "Do IT" is pressed.
+struct CounterPanel
+{
+    bool alpha = false;
+    bool up = true;
+    bool padded = false;
+    QString width;
+    QString start;
+    QString end;
+    QString step;
+};
+
+// What a run reads from the window: the "number of counters" options, the four
+// fields, the three panels and "print to file".
+struct RunSettings
+{
+    std::array<bool, 3> counterOptions {};
+    std::array<QString, 4> fields;
+    std::array<CounterPanel, 3> panels;
+    bool printToFile = false;
+};
+
+// A counter's settings once its boxes have been read.
+struct CounterSettings
+{
+    int16_t start = 0;
+    int16_t end = 0;
+    int16_t width = 0;
+    int16_t step = 1;
+    bool alpha = false;
+    bool up = true;
+    bool padded = false;
+};
+
+// A run that passed every check: its settings, read, and its size.
+struct RunPlan
+{
+    std::array<std::string, 4> fields;
+    std::array<CounterSettings, 3> counters;
+    int64_t lineCount = 0;
+};
+
+// The values that live as long as the program, and the steps of a run.
+class RunModule
+{
+    Q_DECLARE_TR_FUNCTIONS(RunModule)
+
+public:
+    // The largest run Kelvaro makes, chosen from measurement on a 2-core
+    // machine: ten million short lines took 3.5 s and 1.1 GB end to end, five
+    // million 0.9 s and 0.6 GB. Memory is about twice the text plus 16 bytes a
+    // line, so the text limit bounds it whatever the fields hold.
+    static constexpr int64_t MaxLines = 8'000'000;
+    static constexpr int64_t MaxTextBytes = int64_t(512) << 20;
+
+    int16_t CounterCount = 1;
+    std::string NewLine;
+    std::vector<std::string> CounterList;
+    LineBuffer PrefixList;
+    LineBuffer LineList;
+    QString OutputFileName;
+
+    void ReadCounterCount(const std::array<bool, 3> &counterOptions);
+
+    // Reads every setting the run will use, for CounterCount counters. Returns the
+    // message for the first one that cannot be run; nothing has been changed then.
+    std::variant<RunPlan, QString> planRun(const RunSettings &settings) const;
+
+    void BuildFromPanel(const RunPlan &plan, int k, const std::string &textBefore);
+    void BuildLines(const RunPlan &plan);
+
+    // Asks for a file name; nothing when the dialog was cancelled.
+    std::optional<QString> AskOutputFileName(CommonDialog &CommonDialog1);
+
+    // Writes LineList to the file chosen in the Save dialog (when printToFile),
+    // then hands the Container's text to fillContainer. Returns a message when the
+    // file could not be written; the file that was there is then unchanged.
+    std::optional<QString> WriteLines(bool printToFile, CommonDialog &CommonDialog1,
+        const std::function<void(const std::string &)> &fillContainer);
+
+private:
+    void extend(const RunPlan &plan, int k);
+};
