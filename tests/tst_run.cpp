@@ -1,0 +1,405 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// "Do IT" from end to end: the Container, the file, the Save dialog and every refusal.
+#include "windowdriver.h"
+
+#include <Qsci/qsciscintilla.h>
+
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace {
+
+// One thing a user does: click a control, type into a box, erase or paste into it.
+struct Step
+{
+    QString verb;
+    QString control;
+    QString text;
+};
+using Steps = QList<Step>;
+
+void perform(WindowDriver &ui, const Steps &steps)
+{
+    for (const Step &step : steps) {
+        if (step.verb == "click")
+            ui.click(step.control);
+        else if (step.verb == "type")
+            ui.type(step.control, step.text);
+        else if (step.verb == "erase")
+            ui.erase(step.control);
+        else if (step.verb == "paste")
+            ui.paste(step.control, step.text);
+        else
+            qFatal("unknown step %s", qPrintable(step.verb));
+    }
+}
+
+QString containerTextOf(const QStringList &lines)
+{
+    QString text;
+    for (const QString &line : lines)
+        text += line + "\r\n";
+    return text;
+}
+
+// The records of lines that are plain Latin-1 text.
+QByteArray recordsOf(const QStringList &lines)
+{
+    QByteArray bytes;
+    for (const QString &line : lines)
+        bytes += '"' + line.toLatin1() + "\"\r\n";
+    return bytes;
+}
+
+QByteArray contentsOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<no file>");
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+const Steps twoAlphaCounters = {
+    {"click", "Option3(1)", {}},
+    {"click", "Option1(0)", {}},
+    {"type", "Text2(0)", "A"},
+    {"type", "Text3(0)", "B"},
+    {"click", "Option1(1)", {}},
+    {"type", "Text2(1)", "X"},
+    {"type", "Text3(1)", "Y"},
+    {"type", "Text5(0)", "R"},
+    {"type", "Text5(1)", "-"},
+    {"erase", "Text5(2)", {}},
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Steps)
+
+class RunTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void lines_data();
+    void lines();
+    void sixteenByteFile();
+    void printToFileUnticked();
+    void cancelWritesNoFile();
+    void existingFileIsReplaced();
+    void extensionIsJoinedOnce_data();
+    void extensionIsJoinedOnce();
+    void secondRunReplacesTheContainer();
+    void runKeepsTheTabAndTheSettings();
+    void refusals_data();
+    void refusals();
+    void fileFailures_data();
+    void fileFailures();
+
+private:
+    std::unique_ptr<WindowDriver> m_ui;
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void RunTest::init()
+{
+    m_ui = std::make_unique<WindowDriver>();
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_ui->answerSaveDialog(m_dir->filePath("out"));
+}
+
+void RunTest::cleanup()
+{
+    m_ui.reset();
+    m_dir.reset();
+}
+
+void RunTest::lines_data()
+{
+    QTest::addColumn<Steps>("steps");
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QByteArray>("file");
+
+    QStringList startUp;
+    for (int value = 10; value <= 20; ++value)
+        startUp << QStringLiteral("First Field  %1 Second Field ").arg(value);
+    QTest::newRow("start-up settings give eleven lines") << Steps {} << startUp << QByteArray();
+    QTest::newRow("two Alpha counters make every pair")
+        << twoAlphaCounters << QStringList {"RA-X", "RA-Y", "RB-X", "RB-Y"} << QByteArray();
+    QTest::newRow("three counters, the last fastest")
+        << Steps {{"click", "Option3(2)", {}}, {"type", "Text2(0)", "1"}, {"type", "Text3(0)", "2"},
+               {"type", "Text2(1)", "1"}, {"type", "Text3(1)", "2"}, {"type", "Text2(2)", "1"},
+               {"type", "Text3(2)", "2"}, {"type", "Text5(0)", "<"}, {"type", "Text5(1)", "-"},
+               {"type", "Text5(2)", ":"}, {"type", "Text5(3)", ">"}}
+        << QStringList {"< 1- 1: 1>", "< 1- 1: 2>", "< 1- 2: 1>", "< 1- 2: 2>", "< 2- 1: 1>",
+               "< 2- 1: 2>", "< 2- 2: 1>", "< 2- 2: 2>"}
+        << QByteArray();
+    QTest::newRow("a padded counter and a plain one")
+        << Steps {{"click", "Option3(1)", {}}, {"click", "Check1(0)", {}},
+               {"type", "Text2(0)", "5"}, {"type", "Text3(0)", "6"}, {"type", "Text2(1)", "5"},
+               {"type", "Text3(1)", "6"}, {"erase", "Text5(0)", {}}, {"type", "Text5(1)", "/"},
+               {"erase", "Text5(2)", {}}}
+        << QStringList {"005/ 5", "005/ 6", "006/ 5", "006/ 6"} << QByteArray();
+    QTest::newRow("down by 3, padded to width 4")
+        << Steps {{"click", "Option5(0)", {}}, {"type", "Text4(0)", "3"},
+               {"click", "Check1(0)", {}}, {"type", "Text1(0)", "4"}, {"type", "Text5(0)", "#"},
+               {"erase", "Text5(1)", {}}}
+        << QStringList {"#0020", "#0017", "#0014", "#0011"} << QByteArray();
+    QTest::newRow("letters downwards by 5")
+        << Steps {{"click", "Option1(0)", {}}, {"click", "Option5(0)", {}},
+               {"type", "Text4(0)", "5"}, {"erase", "Text5(0)", {}}, {"erase", "Text5(1)", {}}}
+        << QStringList {"Z", "U", "P", "K", "F", "A"} << QByteArray();
+    QTest::newRow("lower-case letters by 2")
+        << Steps {{"click", "Option1(0)", {}}, {"type", "Text2(0)", "a"}, {"type", "Text3(0)", "e"},
+               {"type", "Text4(0)", "2"}, {"type", "Text5(0)", "["}, {"type", "Text5(1)", "]"}}
+        << QStringList {"[a]", "[c]", "[e]"} << QByteArray();
+    QTest::newRow("digits as an Alpha counter")
+        << Steps {{"click", "Option1(0)", {}}, {"type", "Text2(0)", "0"}, {"type", "Text3(0)", "9"},
+               {"type", "Text4(0)", "3"}, {"erase", "Text5(0)", {}}, {"erase", "Text5(1)", {}}}
+        << QStringList {"0", "3", "6", "9"} << QByteArray();
+    QTest::newRow("pasted characters of the upper code page")
+        << Steps {{"click", "Option1(0)", {}}, {"paste", "Text2(0)", QStringLiteral("€")},
+               {"paste", "Text3(0)", QStringLiteral("‚")},
+               {"type", "Text5(0)", QStringLiteral("é")}, {"erase", "Text5(1)", {}}}
+        << QStringList {QStringLiteral("é€"), QStringLiteral("é") + QChar(0x81),
+               QStringLiteral("é‚")}
+        << QByteArray("\"\xE9\x80\"\r\n\"\xE9\x81\"\r\n\"\xE9\x82\"\r\n");
+    QTest::newRow("a quote in a field is written as it is")
+        << Steps {{"type", "Text5(0)", "say \""}, {"type", "Text5(1)", "\""},
+               {"type", "Text3(0)", "11"}}
+        << QStringList {"say \" 10\"", "say \" 11\""} << QByteArray();
+}
+
+void RunTest::lines()
+{
+    QFETCH(Steps, steps);
+    QFETCH(QStringList, lines);
+    QFETCH(QByteArray, file);
+    perform(*m_ui, steps);
+    m_ui->pressDoIt();
+    QCOMPARE(m_ui->messages(), QStringList());
+    QCOMPARE(m_ui->containerText(), containerTextOf(lines));
+    QCOMPARE(m_ui->saveDialogsShown(), 1);
+    QCOMPARE(contentsOf(m_dir->filePath("out.CTF")), file.isEmpty() ? recordsOf(lines) : file);
+}
+
+void RunTest::sixteenByteFile()
+{
+    perform(*m_ui, twoAlphaCounters);
+    m_ui->type("Text3(0)", "A");
+    m_ui->pressDoIt();
+    QCOMPARE(m_ui->containerText(), QStringLiteral("RA-X\r\nRA-Y\r\n"));
+    QCOMPARE(contentsOf(m_dir->filePath("out.CTF")),
+        QByteArray::fromHex("2252412D58220D0A2252412D59220D0A"));
+}
+
+void RunTest::printToFileUnticked()
+{
+    m_ui->click("Check3");
+    m_ui->pressDoIt();
+    QCOMPARE(m_ui->saveDialogsShown(), 0);
+    QCOMPARE(m_ui->container()->lines(), 12);
+    QVERIFY(QDir(m_dir->path()).isEmpty());
+}
+
+void RunTest::cancelWritesNoFile()
+{
+    m_ui->pressDoIt();
+    const QByteArray first = contentsOf(m_dir->filePath("out.CTF"));
+    QCOMPARE(first.count('\n'), 11);
+
+    // The dialog now holds the first run's name; Cancel must not write to it.
+    m_ui->answerSaveDialog(std::nullopt);
+    m_ui->type("Text3(0)", "12");
+    m_ui->pressDoIt();
+    QCOMPARE(m_ui->saveDialogsShown(), 2);
+    QCOMPARE(m_ui->container()->lines(), 4);
+    QCOMPARE(contentsOf(m_dir->filePath("out.CTF")), first);
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList {"out.CTF"});
+    QVERIFY(m_ui->messages().isEmpty());
+}
+
+void RunTest::existingFileIsReplaced()
+{
+    writeFile(m_dir->filePath("out.CTF"), QByteArray(5000, 'o'));
+    m_ui->type("Text3(0)", "10");
+    m_ui->pressDoIt();
+    QVERIFY(m_ui->messages().isEmpty());
+    QCOMPARE(contentsOf(m_dir->filePath("out.CTF")),
+        QByteArray("\"First Field  10 Second Field \"\r\n"));
+}
+
+void RunTest::extensionIsJoinedOnce_data()
+{
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<QString>("written");
+    QTest::newRow("the initial name") << "Test"
+                                      << "Test.CTF";
+    QTest::newRow("a name with its own extension") << "list.txt"
+                                                   << "list.txt";
+    QTest::newRow("a name typed with the extension") << "Test.CTF"
+                                                     << "Test.CTF";
+}
+
+void RunTest::extensionIsJoinedOnce()
+{
+    QFETCH(QString, chosen);
+    QFETCH(QString, written);
+    m_ui->answerSaveDialog(m_dir->filePath(chosen));
+    m_ui->pressDoIt();
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList {written});
+    QCOMPARE(m_ui->window().CommonDialog1.FileName, m_dir->filePath(written));
+    // The next dialog opens on the file just written.
+    QCOMPARE(m_ui->window().CommonDialog1.initialPath(), m_dir->filePath(written));
+}
+
+void RunTest::secondRunReplacesTheContainer()
+{
+    m_ui->pressDoIt();
+    m_ui->type("Text2(0)", "19");
+    m_ui->pressDoIt();
+    QCOMPARE(m_ui->containerText(),
+        containerTextOf({"First Field  19 Second Field ", "First Field  20 Second Field "}));
+    QCOMPARE(contentsOf(m_dir->filePath("out.CTF")).count('\n'), 2);
+}
+
+void RunTest::runKeepsTheTabAndTheSettings()
+{
+    m_ui->click("Text5(0)");
+    m_ui->pressDoIt();
+    QCOMPARE(m_ui->currentTab(), 1);
+    QCOMPARE(m_ui->control<QLineEdit>("Text5(0)")->text(), QStringLiteral("First Field "));
+    QCOMPARE(m_ui->control<QLineEdit>("Text2(0)")->text(), QStringLiteral("10"));
+}
+
+void RunTest::refusals_data()
+{
+    QTest::addColumn<Steps>("steps");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("an empty Alpha Start Count")
+        << Steps {{"click", "Option1(0)", {}}, {"erase", "Text2(0)", {}}}
+        << "Counter 1 is an Alpha counter, but its Start Count box is empty.";
+    QTest::newRow("an Alpha End Count without a code")
+        << Steps {{"click", "Option3(1)", {}}, {"click", "Option1(1)", {}},
+               {"paste", "Text3(1)", QStringLiteral("Жx")}}
+        << "Counter 2: the End Count box begins with “Ж” (U+0416), which has no code in the "
+           "Windows-1252 code page.";
+    QTest::newRow("an End Count above the range")
+        << Steps {{"type", "Text3(0)", "40000"}}
+        << "Counter 1: the End Count box reads “40000”, which is outside -32768 to 32767.";
+    QTest::newRow("a pasted Start Count below the range")
+        << Steps {{"paste", "Text2(0)", "-32769"}}
+        << "Counter 1: the Start Count box reads “-32769”, which is outside -32768 to 32767.";
+    QTest::newRow("a Step of counter 3 above the range") << Steps {{"click", "Option3(2)", {}},
+        {"type", "Text4(2)", "99999"}} << "Counter 3: the Step box reads “99999”";
+    QTest::newRow("a pad width above the range") << Steps {{"click", "Check1(0)", {}},
+        {"type", "Text1(0)", "70000"}} << "Counter 1: the pad width box reads “70000”";
+    QTest::newRow("counting up from above the end")
+        << Steps {{"click", "Option3(1)", {}}, {"type", "Text2(1)", "30"}}
+        << "Counter 2 counts up from 30, but its End Count 20 lies below that, so it makes no "
+           "value. Choose “Down”, or make the End Count at least 30.";
+    QTest::newRow("counting down from below the end")
+        << Steps {{"click", "Option5(0)", {}}, {"type", "Text2(0)", "5"}}
+        << "Counter 1 counts down from 5, but its End Count 10 lies above that, so it makes no "
+           "value. Choose “UP”, or make the End Count at most 5.";
+    QTest::newRow("letters counting up from Z")
+        << Steps {{"click", "Option1(0)", {}}, {"type", "Text2(0)", "Z"}, {"type", "Text3(0)", "A"}}
+        << "Counter 1 counts up from “Z”, but its End Count “A” lies below that";
+    QTest::newRow("more lines than the limit")
+        << Steps {{"click", "Option3(1)", {}}, {"type", "Text2(0)", "1"},
+               {"type", "Text3(0)", "201"}, {"paste", "Text2(1)", "-32768"},
+               {"type", "Text3(1)", "7032"}}
+        << "This run would make 8,000,001 lines, more than the limit of 8,000,000.";
+    QTest::newRow("a field character a file cannot hold")
+        << Steps {{"paste", "Text5(1)", QStringLiteral(" Второе")}}
+        << "Field 2 holds the character “В” (U+0412), which a Windows-1252 file cannot hold.";
+}
+
+void RunTest::refusals()
+{
+    QFETCH(Steps, steps);
+    QFETCH(QString, message);
+    writeFile(m_dir->filePath("out.CTF"), "earlier file");
+    m_ui->type("Text6", "keep me");
+    perform(*m_ui, steps);
+    m_ui->pressDoIt();
+    QCOMPARE(m_ui->messages().size(), 1);
+    QVERIFY2(m_ui->messages().first().contains(message), qPrintable(m_ui->messages().first()));
+    QCOMPARE(m_ui->containerText(), QStringLiteral("keep me"));
+    QCOMPARE(m_ui->saveDialogsShown(), 0);
+    QCOMPARE(contentsOf(m_dir->filePath("out.CTF")), QByteArray("earlier file"));
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList {"out.CTF"});
+}
+
+void RunTest::fileFailures_data()
+{
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("a folder that does not exist") << "missing/out"
+                                                  << "No such file or directory";
+    QTest::newRow("a folder as the file") << "folder.CTF"
+                                          << "directory";
+    QTest::newRow("a read-only file") << "readonly.CTF"
+                                      << "The file is read-only.";
+    QTest::newRow("a full disk") << "out"
+                                 << "File too large";
+}
+
+void RunTest::fileFailures()
+{
+    QFETCH(QString, chosen);
+    QFETCH(QString, reason);
+    QVERIFY(QDir(m_dir->path()).mkdir("folder.CTF"));
+    writeFile(m_dir->filePath("out.CTF"), "earlier file");
+    writeFile(m_dir->filePath("readonly.CTF"), "read-only file");
+    QVERIFY(QFile::setPermissions(m_dir->filePath("readonly.CTF"), QFileDevice::ReadOwner));
+    m_ui->answerSaveDialog(m_dir->filePath(chosen));
+    // 5,000 lines, some 170 KB: more than the file size this process may write below.
+    m_ui->type("Text2(0)", "1");
+    m_ui->type("Text3(0)", "5000");
+
+    rlimit saved {};
+    const bool fullDisk = reason == "File too large";
+    if (fullDisk) {
+        // The kernel refuses every byte past 64 KB, as a full disk would.
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit small {64 * 1024, saved.rlim_max};
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    }
+    m_ui->pressDoIt();
+    if (fullDisk) {
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &saved), 0);
+        std::signal(SIGXFSZ, SIG_DFL);
+    }
+
+    QCOMPARE(m_ui->messages().size(), 1);
+    const QString message = m_ui->messages().first();
+    QVERIFY2(message.contains(QDir::toNativeSeparators(
+                 m_dir->filePath(chosen + (chosen.contains('.') ? "" : ".CTF"))))
+            && message.contains(reason),
+        qPrintable(message));
+    QCOMPARE(m_ui->container()->lines(), 5001);
+    QCOMPARE(contentsOf(m_dir->filePath("out.CTF")), QByteArray("earlier file"));
+    QCOMPARE(contentsOf(m_dir->filePath("readonly.CTF")), QByteArray("read-only file"));
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot),
+        (QStringList {"folder.CTF", "out.CTF", "readonly.CTF"}));
+}
+
+QTEST_MAIN(RunTest)
+#include "tst_run.moc"

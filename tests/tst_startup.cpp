@@ -1,0 +1,408 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The window as it opens, its layout, focus order and the Exit and Clear Container commands.
+#include "windowdriver.h"
+
+#include <Qsci/qsciscintilla.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTabBar>
+#include <QTest>
+
+#include <cmath>
+
+namespace {
+
+QString element(const char *array, int k)
+{
+    return QStringLiteral("%1(%2)").arg(QLatin1String(array)).arg(k);
+}
+
+int pixels(int twips)
+{
+    return static_cast<int>(std::lround(twips / 15.0));
+}
+
+// Everything a user can see change in the window, for "nothing else changed".
+QStringList visibleState(const WindowDriver &ui)
+{
+    QStringList state;
+    for (QWidget *widget : ui.window().findChildren<QWidget *>()) {
+        if (widget->objectName().isEmpty())
+            continue;
+        QString entry = widget->objectName() + (widget->isHidden() ? " hidden" : "")
+            + (widget->isEnabled() ? "" : " disabled");
+        if (auto *box = qobject_cast<QLineEdit *>(widget))
+            entry += " text=" + box->text();
+        if (auto *button = qobject_cast<QAbstractButton *>(widget))
+            entry += button->isChecked() ? " checked" : "";
+        state << entry;
+    }
+    state.sort();
+    return state;
+}
+
+} // namespace
+
+class StartUpTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { m_ui = std::make_unique<WindowDriver>(); }
+    void cleanup() { m_ui.reset(); }
+
+    void window();
+    void controlState_data();
+    void controlState();
+    void moduleValues();
+    void geometry_data();
+    void geometry();
+    void hiddenPanelsKeepTheirPlaces();
+    void focusOrder_data();
+    void focusOrder();
+    void clearContainer_data();
+    void clearContainer();
+    void exitEndsTheProgram_data();
+    void exitEndsTheProgram();
+    void enterAndEscapePressNothing_data();
+    void enterAndEscapePressNothing();
+
+private:
+    std::unique_ptr<WindowDriver> m_ui;
+};
+
+void StartUpTest::window()
+{
+    Main &main = m_ui->window();
+    QCOMPARE(main.windowTitle(), QStringLiteral("Kelvaro"));
+    QVERIFY(!main.windowIcon().isNull());
+    QCOMPARE(main.size(), QSize(pixels(6144), pixels(7080)));
+    QCOMPARE(main.minimumSize(), main.maximumSize());
+    QCOMPARE(QFontInfo(main.font()).family(), QStringLiteral("Liberation Sans"));
+    QCOMPARE(main.font().family(), QStringLiteral("Arial"));
+    QCOMPARE(main.font().pointSizeF(), 10.2);
+    for (QWidget *child : main.findChildren<QWidget *>()) {
+        // Label2's font is the same, set a shade closer; unnamed widgets are
+        // QScintilla's own pop-ups.
+        if (child->objectName().isEmpty() || child->objectName().startsWith("Label2"))
+            continue;
+        QVERIFY2(child->font() == main.font(), qPrintable(child->objectName()));
+    }
+    auto *tabs = main.findChild<QTabBar *>();
+    QCOMPARE(tabs->count(), 3);
+    QCOMPARE(tabs->tabText(0), QStringLiteral("setup"));
+    QCOMPARE(tabs->tabText(1), QStringLiteral("Fields"));
+    QCOMPARE(tabs->tabText(2), QStringLiteral("Container"));
+    QCOMPARE(tabs->currentIndex(), 0);
+    QCOMPARE(m_ui->control<QPushButton>("CBExit")->text(), QStringLiteral("&Exit"));
+}
+
+void StartUpTest::controlState_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("checked");
+    QTest::addColumn<bool>("enabled");
+    QTest::addColumn<bool>("shown");
+    auto row
+        = [](const QString &name, const QString &text, bool checked, bool enabled, bool shown) {
+              QTest::newRow(qPrintable(name)) << name << text << checked << enabled << shown;
+          };
+    for (int i = 0; i < 3; ++i) {
+        const bool panelShown = i == 0;
+        row(element("Frame1", i), "Counter 1", false, true, panelShown);
+        row(element("Option1", i), "Alpha", false, true, true);
+        row(element("Option4", i), "Numeric", true, true, true);
+        row(element("Option2", i), "UP", true, true, true);
+        row(element("Option5", i), "Down", false, true, true);
+        row(element("Check1", i), "Padded", false, true, true);
+        row(element("Text1", i), "3", false, false, false);
+        row(element("Text2", i), "10", false, true, true);
+        row(element("Text3", i), "20", false, true, true);
+        row(element("Text4", i), "1", false, true, true);
+    }
+    row("Option3(0)", "one", true, true, true);
+    row("Option3(1)", "two", false, true, true);
+    row("Option3(2)", "three", false, true, true);
+    row("Text5(0)", "First Field ", false, true, true);
+    row("Text5(1)", " Second Field ", false, true, true);
+    row("Text5(2)", " Third Field ", false, true, false);
+    row("Text5(3)", " Fourth Field", false, true, false);
+    row("Label1(0)", "Field 1", false, true, true);
+    row("Label1(1)", "Field 2", false, true, true);
+    row("Label1(2)", "Field 3", false, true, false);
+    row("Label1(3)", "Field 4", false, true, false);
+    row("Label2(0)", "+ Counter 1 here +", false, true, true);
+    row("Label2(1)", "+ Counter 2 here +", false, true, false);
+    row("Label2(2)", "+ Counter 3 here +", false, true, false);
+    row("Check3", "print to file", true, true, true);
+    row("Command1", "Do IT", false, true, true);
+    row("Command2", "Clear Container", false, true, true);
+}
+
+void StartUpTest::controlState()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, text);
+    QFETCH(bool, checked);
+    QFETCH(bool, enabled);
+    QFETCH(bool, shown);
+    QWidget *control = m_ui->control(name);
+    const QByteArray textProperty = qobject_cast<QGroupBox *>(control) ? "title" : "text";
+    QCOMPARE(control->property(textProperty).toString(), text);
+    QCOMPARE(control->property("checked").toBool(), checked);
+    QCOMPARE(control->isEnabled(), enabled);
+    QCOMPARE(!control->isHidden(), shown);
+}
+
+void StartUpTest::moduleValues()
+{
+    const RunModule &module = m_ui->window().module();
+    QCOMPARE(QByteArray::fromStdString(module.NewLine), QByteArray("\r\n"));
+    QCOMPARE(module.CounterCount, int16_t(1));
+    QCOMPARE(module.CounterList, std::vector<std::string>(11));
+    QCOMPARE(module.PrefixList.size(), size_t(11));
+    QCOMPARE(module.LineList.size(), size_t(11));
+    QCOMPARE(QByteArray::fromStdString(module.LineList.text()), QByteArray("\r\n").repeated(11));
+    QCOMPARE(m_ui->containerText(), QString());
+    QCOMPARE(m_ui->window().CommonDialog1.FileName, QStringLiteral("Test"));
+}
+
+void StartUpTest::geometry_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("container");
+    QTest::addColumn<QRect>("twips");
+    auto row = [](const QString &name, const QString &container, int left, int top, int width,
+                   int height) {
+        QTest::newRow(qPrintable(name)) << name << container << QRect(left, top, width, height);
+    };
+    row("Picture1", "Main", 0, 0, 6252, 492);
+    row("Command1", "Picture1", 66, 0, 852, 348);
+    row("Command2", "Picture1", 1026, 0, 2172, 348);
+    row("CBExit", "Picture1", 5040, 0, 852, 372);
+    row("MainFrame", "Main", 0, 480, 6132, 6732);
+    row("SSTab1", "MainFrame", 120, 240, 5892, 6252);
+    row("Frame7", "SSTab1", 480, 360, 4332, 732);
+    row("Option3(0)", "Frame7", 240, 360, 852, 252);
+    row("Option3(1)", "Frame7", 1200, 360, 852, 252);
+    row("Option3(2)", "Frame7", 2160, 360, 852, 252);
+    for (int i = 0; i < 3; ++i) {
+        row(element("Frame1", i), "SSTab1", 120 + 1800 * i, 1080, 1812, 5052);
+        row(element("Frame2", i), element("Frame1", i), 120, 240, 1452, 852);
+        row(element("Option1", i), element("Frame2", i), 120, 240, 852, 252);
+        row(element("Option4", i), element("Frame2", i), 120, 480, 1092, 348);
+        row(element("Frame5", i), element("Frame1", i), 120, 1080, 1452, 852);
+        row(element("Option2", i), element("Frame5", i), 120, 240, 1212, 252);
+        row(element("Option5", i), element("Frame5", i), 120, 480, 972, 252);
+        row(element("Frame3", i), element("Frame1", i), 120, 1800, 1452, 1092);
+        row(element("Check1", i), element("Frame3", i), 120, 240, 1212, 252);
+        row(element("Text1", i), element("Frame3", i), 120, 600, 1212, 336);
+        row(element("Frame4", i), element("Frame1", i), 120, 2880, 1452, 732);
+        row(element("Text2", i), element("Frame4", i), 120, 240, 1212, 336);
+        row(element("ENdCntFrm", i), element("Frame1", i), 120, 3600, 1452, 732);
+        row(element("Text3", i), element("ENdCntFrm", i), 120, 240, 1212, 336);
+        row(element("Frame6", i), element("Frame1", i), 120, 4320, 1452, 612);
+        row(element("Text4", i), element("Frame6", i), 120, 240, 1212, 336);
+    }
+    row("Frame8", "SSTab1", 120, 480, 5532, 5652);
+    row("Label1(0)", "Frame8", 120, 360, 732, 252);
+    row("Text5(0)", "Frame8", 120, 726, 5292, 336);
+    row("Label2(0)", "Frame8", 120, 1176, 1692, 228);
+    row("Label1(1)", "Frame8", 120, 1518, 732, 252);
+    row("Text5(1)", "Frame8", 120, 1884, 5292, 336);
+    row("Label2(1)", "Frame8", 120, 2334, 1692, 228);
+    row("Label1(2)", "Frame8", 120, 2676, 732, 252);
+    row("Text5(2)", "Frame8", 120, 3042, 5292, 336);
+    row("Label2(2)", "Frame8", 120, 3492, 1692, 228);
+    row("Label1(3)", "Frame8", 120, 3834, 732, 252);
+    row("Text5(3)", "Frame8", 120, 4200, 5292, 336);
+    row("Frame9", "SSTab1", 120, 360, 5652, 5772);
+    row("Check3", "Frame9", 240, 240, 4572, 372);
+    row("Text6", "Frame9", 120, 720, 5412, 4812);
+}
+
+void StartUpTest::geometry()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, container);
+    QFETCH(QRect, twips);
+    QWidget *control = m_ui->control(name);
+    QWidget *holder = m_ui->control(container);
+    QVERIFY(holder->isAncestorOf(control));
+    const QRect expected(
+        pixels(twips.x()), pixels(twips.y()), pixels(twips.width()), pixels(twips.height()));
+    QCOMPARE(QRect(control->mapTo(holder, QPoint(0, 0)), control->size()), expected);
+}
+
+void StartUpTest::hiddenPanelsKeepTheirPlaces()
+{
+    QWidget *tab = m_ui->control("SSTab1");
+    const QPoint first = m_ui->control("Frame1(0)")->mapTo(tab, QPoint(0, 0));
+    m_ui->click("Option3(2)");
+    QVERIFY(m_ui->control("Frame1(2)")->isVisible());
+    QCOMPARE(m_ui->control("Frame1(0)")->mapTo(tab, QPoint(0, 0)), first);
+    QCOMPARE(
+        m_ui->control("Frame1(1)")->mapTo(tab, QPoint(0, 0)), QPoint(pixels(1920), pixels(1080)));
+    QCOMPARE(
+        m_ui->control("Frame1(2)")->mapTo(tab, QPoint(0, 0)), QPoint(pixels(3720), pixels(1080)));
+}
+
+void StartUpTest::focusOrder_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<int>("tab");
+    QTest::addColumn<QStringList>("order");
+    // Qt stops once in a group of option buttons, at the one selected.
+    QTest::newRow("as the window opens")
+        << QStringList {} << 0
+        << QStringList {"Option3(0)", "Option4(0)", "Option2(0)", "Check1(0)", "Text2(0)",
+               "Text3(0)", "Text4(0)", "Command1", "Command2", "SSTab1", "CBExit"};
+    QTest::newRow("three counters, padded and Alpha")
+        << QStringList {"Option3(2)", "Check1(0)", "Option1(1)", "Option5(2)"} << 0
+        << QStringList {"Option4(0)", "Option2(0)", "Check1(0)", "Text1(0)", "Text2(0)", "Text3(0)",
+               "Text4(0)", "Option1(1)", "Option2(1)", "Text2(1)", "Text3(1)", "Text4(1)",
+               "Option3(2)", "Option4(2)", "Option5(2)", "Check1(2)", "Text2(2)", "Text3(2)",
+               "Text4(2)", "Command1", "Command2", "SSTab1", "CBExit"};
+    QTest::newRow("the Fields tab with three counters")
+        << QStringList {"Option3(2)"} << 1
+        << QStringList {"Command1", "Command2", "SSTab1", "Text5(3)", "Text5(0)", "Text5(1)",
+               "Text5(2)", "CBExit"};
+    QTest::newRow("the Container tab")
+        << QStringList {} << 2
+        << QStringList {"Command1", "Command2", "SSTab1", "Text6", "CBExit", "Check3"};
+}
+
+void StartUpTest::focusOrder()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(int, tab);
+    QFETCH(QStringList, order);
+    if (steps.isEmpty() && tab == 0)
+        QCOMPARE(m_ui->focusedControl(), order.first());
+    for (const QString &step : steps)
+        m_ui->click(step);
+    m_ui->showTab(tab);
+    m_ui->control(order.first())->setFocus(Qt::OtherFocusReason);
+    QStringList forward = {m_ui->focusedControl()};
+    for (int i = 0; i < order.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        forward << m_ui->focusedControl();
+    }
+    QCOMPARE(forward, order + QStringList {order.first()});
+
+    QStringList backward = {m_ui->focusedControl()};
+    for (int i = 0; i < order.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
+        backward.prepend(m_ui->focusedControl());
+    }
+    QCOMPARE(backward, order + QStringList {order.first()});
+}
+
+void StartUpTest::clearContainer_data()
+{
+    QTest::addColumn<int>("tab");
+    QTest::addColumn<bool>("full");
+    const char *tabs[] = {"setup", "Fields", "Container"};
+    for (int tab = 0; tab < 3; ++tab) {
+        QTest::addRow("empty, on %s", tabs[tab]) << tab << false;
+        QTest::addRow("full, on %s", tabs[tab]) << tab << true;
+    }
+}
+
+void StartUpTest::clearContainer()
+{
+    QFETCH(int, tab);
+    QFETCH(bool, full);
+    if (full) {
+        m_ui->pressDoIt();
+        QCOMPARE(m_ui->container()->lines(), 12);
+    }
+    m_ui->showTab(tab);
+    const QStringList before = visibleState(*m_ui);
+    const size_t lines = m_ui->window().module().LineList.size();
+
+    m_ui->click("Command2");
+    QCOMPARE(m_ui->containerText(), QString());
+    QCOMPARE(m_ui->currentTab(), tab);
+    QCOMPARE(visibleState(*m_ui), before);
+    QCOMPARE(m_ui->window().module().LineList.size(), lines);
+    QVERIFY(m_ui->messages().isEmpty());
+
+    // The next run fills it again.
+    m_ui->pressDoIt();
+    QCOMPARE(m_ui->container()->lines(), 12);
+}
+
+void StartUpTest::exitEndsTheProgram_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("tab");
+    for (int tab = 0; tab < 3; ++tab) {
+        QTest::addRow("click, tab %d", tab) << "click" << tab;
+        QTest::addRow("Alt+E, tab %d", tab) << "Alt+E" << tab;
+    }
+    QTest::newRow("closing the window") << "close" << 1;
+}
+
+void StartUpTest::exitEndsTheProgram()
+{
+    QFETCH(QString, how);
+    QFETCH(int, tab);
+    m_ui->pressDoIt();
+    m_ui->showTab(tab);
+    if (tab == 1)
+        m_ui->click("Text5(0)");
+    QTimer::singleShot(0, [&] {
+        if (how == "click")
+            QTest::mouseClick(m_ui->control("CBExit"), Qt::LeftButton);
+        else if (how == "Alt+E")
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_E, Qt::AltModifier);
+        else
+            m_ui->window().close();
+    });
+    // Only a program that ends leaves its event loop; 99 would mean it kept running.
+    QTimer stillRunning;
+    stillRunning.setSingleShot(true);
+    connect(&stillRunning, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    stillRunning.start(5000);
+    QCOMPARE(QApplication::exec(), 0);
+    QVERIFY(m_ui->messages().isEmpty());
+    QCOMPARE(m_ui->saveDialogsShown(), 1);
+}
+
+void StartUpTest::enterAndEscapePressNothing_data()
+{
+    QTest::addColumn<QString>("focus");
+    QTest::addColumn<int>("key");
+    for (const char *control : {"Command1", "Command2", "CBExit", "Option3(0)", "Text4(0)"}) {
+        QTest::addRow("Enter on %s", control) << control << int(Qt::Key_Return);
+        QTest::addRow("keypad Enter on %s", control) << control << int(Qt::Key_Enter);
+        QTest::addRow("Escape on %s", control) << control << int(Qt::Key_Escape);
+    }
+}
+
+void StartUpTest::enterAndEscapePressNothing()
+{
+    QFETCH(QString, focus);
+    QFETCH(int, key);
+    QSignalSpy doIt(m_ui->control<QPushButton>("Command1"), &QPushButton::clicked);
+    QSignalSpy clear(m_ui->control<QPushButton>("Command2"), &QPushButton::clicked);
+    QSignalSpy exit(m_ui->control<QPushButton>("CBExit"), &QPushButton::clicked);
+    m_ui->control(focus)->setFocus(Qt::TabFocusReason);
+    const QStringList before = visibleState(*m_ui);
+    QTest::keyClick(QApplication::focusWidget(), static_cast<Qt::Key>(key));
+    QCOMPARE(doIt.count() + clear.count() + exit.count(), 0);
+    QCOMPARE(m_ui->saveDialogsShown(), 0);
+    QCOMPARE(visibleState(*m_ui), before);
+    QVERIFY(m_ui->window().isVisible());
+}
+
+QTEST_MAIN(StartUpTest)
+#include "tst_startup.moc"

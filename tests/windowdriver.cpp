@@ -1,0 +1,169 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Clicks, keys and answers for the widget tests.
+#include "windowdriver.h"
+
+#include <Qsci/qsciscintilla.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QClipboard>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTabBar>
+#include <QTest>
+
+namespace {
+
+// The control a focused widget belongs to: itself, or the nearest ancestor with
+// a design name (the tab control, for its headers).
+QString designName(const QWidget *widget)
+{
+    for (; widget; widget = widget->parentWidget()) {
+        if (!widget->objectName().isEmpty())
+            return widget->objectName();
+    }
+    return QStringLiteral("<none>");
+}
+
+} // namespace
+
+WindowDriver::WindowDriver()
+    : m_window(std::make_unique<Main>())
+{
+    m_window->CommonDialog1.setPresenter([this](const CommonDialog &) {
+        ++m_dialogsShown;
+        return m_answer;
+    });
+    // A message box runs its own event loop; this closes it from inside that loop.
+    QObject::connect(&m_messageCloser, &QTimer::timeout, [this] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            m_messages << box->text();
+            box->done(QMessageBox::Ok);
+        }
+    });
+    m_messageCloser.start(0);
+    m_tabBar = m_window->findChild<QTabBar *>();
+    m_window->show();
+    if (!QTest::qWaitForWindowActive(m_window.get()))
+        qFatal("the Kelvaro window did not become active");
+}
+
+WindowDriver::~WindowDriver() = default;
+
+QWidget *WindowDriver::control(const QString &name) const
+{
+    auto *found
+        = name == QLatin1String("Main") ? m_window.get() : m_window->findChild<QWidget *>(name);
+    if (!found)
+        qFatal("no control named %s", qPrintable(name));
+    return found;
+}
+
+QString WindowDriver::focusedControl() const
+{
+    return designName(QApplication::focusWidget());
+}
+
+void WindowDriver::typeKeys(QWidget *widget, const QString &text)
+{
+    for (const QChar c : text) {
+        // QTest types ASCII by itself; other characters arrive with their text.
+        if (c.unicode() < 0x80)
+            QTest::keyClick(widget, static_cast<char>(c.unicode()));
+        else
+            QTest::sendKeyEvent(QTest::Click, widget, static_cast<Qt::Key>(c.toUpper().unicode()),
+                QString(c), Qt::NoModifier);
+    }
+}
+
+void WindowDriver::showTab(int index)
+{
+    QTest::mouseClick(m_tabBar, Qt::LeftButton, {}, m_tabBar->tabRect(index).center());
+}
+
+int WindowDriver::currentTab() const
+{
+    return m_tabBar->currentIndex();
+}
+
+void WindowDriver::showTabOf(QWidget *control)
+{
+    QWidget *tabControl = this->control(QStringLiteral("SSTab1"));
+    const QList<QWidget *> pages
+        = tabControl->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly);
+    int index = 0;
+    for (QWidget *page : pages) {
+        if (qobject_cast<QTabBar *>(page))
+            continue;
+        if (page->isAncestorOf(control)) {
+            if (currentTab() != index)
+                showTab(index);
+            return;
+        }
+        ++index;
+    }
+}
+
+void WindowDriver::click(const QString &name)
+{
+    QWidget *target = control(name);
+    showTabOf(target);
+    // Option buttons and check boxes take a click on their indicator.
+    const bool indicator = qobject_cast<QAbstractButton *>(target)
+        && qobject_cast<QAbstractButton *>(target)->isCheckable();
+    const QPoint where = indicator ? QPoint(7, target->height() / 2) : target->rect().center();
+    QTest::mouseClick(target, Qt::LeftButton, {}, where);
+}
+
+void WindowDriver::clickInto(QWidget *box)
+{
+    showTabOf(box);
+    QWidget *surface = box == container() ? container()->viewport() : box;
+    QTest::mouseClick(surface, Qt::LeftButton, {}, surface->rect().center());
+}
+
+void WindowDriver::type(const QString &name, const QString &text)
+{
+    QWidget *box = control(name);
+    clickInto(box);
+    typeKeys(box, text);
+}
+
+void WindowDriver::erase(const QString &name)
+{
+    QWidget *box = control(name);
+    clickInto(box);
+    QTest::keyClick(box, Qt::Key_Delete);
+}
+
+void WindowDriver::paste(const QString &name, const QString &text)
+{
+    QWidget *box = control(name);
+    clickInto(box);
+    QGuiApplication::clipboard()->setText(text);
+    QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
+}
+
+void WindowDriver::press(const QString &name, Qt::Key key, Qt::KeyboardModifiers modifiers)
+{
+    QWidget *target = control(name);
+    showTabOf(target);
+    if (!target->hasFocus())
+        target->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(target, key, modifiers);
+}
+
+void WindowDriver::pressDoIt()
+{
+    QTest::mouseClick(control(QStringLiteral("Command1")), Qt::LeftButton);
+}
+
+QsciScintilla *WindowDriver::container() const
+{
+    return control<QsciScintilla>(QStringLiteral("Text6"));
+}
+
+QString WindowDriver::containerText() const
+{
+    return container()->text();
+}

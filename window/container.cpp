@@ -1,0 +1,63 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Container set-up and bulk text replacement.
+#include "container.h"
+
+#include <Qsci/qsciscintilla.h>
+
+namespace {
+
+using Sci = QsciScintillaBase;
+
+// Swaps in a new, empty document with room for the given bytes. It keeps no
+// style bytes (the Container has no lexer), which halves its memory, and
+// dropping the old document hands a large run's memory back at once.
+// QsciScintilla's own document handle goes stale by this; the Container never
+// shares its document, so nothing reads that handle.
+void replaceDocument(QsciScintilla *container, size_t capacity)
+{
+    const long document
+        = container->SendScintilla(Sci::SCI_CREATEDOCUMENT, static_cast<unsigned long>(capacity),
+            static_cast<long>(Sci::SC_DOCUMENTOPTION_STYLES_NONE));
+    container->SendScintilla(Sci::SCI_SETDOCPOINTER, 0UL, document);
+    container->SendScintilla(Sci::SCI_RELEASEDOCUMENT, 0UL, document);
+    // Code page and line break belong to the document, so the new one needs them again.
+    container->setUtf8(true);
+    container->setEolMode(QsciScintilla::EolWindows);
+}
+
+} // namespace
+
+void setupContainer(QsciScintilla *container, const QFont &font)
+{
+    container->setFont(font);
+    for (int margin = 0; margin < container->margins(); ++margin)
+        container->setMarginWidth(margin, 0);
+    container->setMarginLineNumbers(0, false);
+    container->setFolding(QsciScintilla::NoFoldStyle);
+    container->setWrapMode(QsciScintilla::WrapNone);
+    container->setEolVisibility(false);
+    container->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    container->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // The horizontal range follows the longest line shown rather than a fixed width.
+    container->SendScintilla(Sci::SCI_SETSCROLLWIDTH, 1UL);
+    container->SendScintilla(Sci::SCI_SETSCROLLWIDTHTRACKING, 1UL);
+    setContainerText(container, {});
+}
+
+void setContainerText(QsciScintilla *container, const std::string &utf8)
+{
+    replaceDocument(container, utf8.size() + 1);
+    if (utf8.empty())
+        return;
+    // Reported, the insertion would be copied twice more (as a QString for
+    // accessibility and as bytes for QScintilla's signal): three times a big
+    // run's text, for a change that nothing here listens to.
+    const long events = container->SendScintilla(Sci::SCI_GETMODEVENTMASK);
+    container->SendScintilla(Sci::SCI_SETMODEVENTMASK, 0UL);
+    container->SendScintilla(Sci::SCI_SETUNDOCOLLECTION, 0UL);
+    // With its length given, text that holds a NUL character is kept whole.
+    container->SendScintilla(
+        Sci::SCI_APPENDTEXT, static_cast<unsigned long>(utf8.size()), utf8.data());
+    container->SendScintilla(Sci::SCI_SETUNDOCOLLECTION, 1UL);
+    container->SendScintilla(Sci::SCI_SETMODEVENTMASK, static_cast<unsigned long>(events));
+}
