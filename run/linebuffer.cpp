@@ -2,6 +2,8 @@
 // Line buffers and the product of two stages of a run.
 #include "linebuffer.h"
 
+#include <numeric>
+
 LineBuffer::LineBuffer(std::string newLine, size_t emptyLines)
     : m_newLine(std::move(newLine))
 {
@@ -24,9 +26,8 @@ LineBuffer LineBuffer::product(const LineBuffer &prefixes, const std::vector<std
 {
     LineBuffer lines;
     lines.m_newLine = prefixes.m_newLine;
-    size_t pieceBytes = 0;
-    for (const std::string &piece : pieces)
-        pieceBytes += piece.size();
+    const size_t pieceBytes = std::accumulate(pieces.begin(), pieces.end(), size_t(0),
+        [](size_t sum, const std::string &piece) { return sum + piece.size(); });
     const size_t prefixBytes = prefixes.m_text.size() - prefixes.size() * prefixes.m_newLine.size();
     const size_t count = prefixes.size() * pieces.size();
     // Sized once: the run's largest stage is written into place without regrowing.

@@ -36,6 +36,9 @@ std::optional<QString> writeRecordFile(const QString &path, const LineBuffer &li
 {
     // Refused even where the system would let us (as root, say): whoever took the
     // write permission away did not mean the file to be replaced.
+    // Qt would cut the name at the NUL and write to another file, reporting success.
+    if (path.contains(QChar(0)))
+        return tr("The name holds a NUL character, which no file name may hold.");
     const QFileInfo existing(path);
     if (existing.isFile() && !existing.permissions().testFlag(QFileDevice::WriteOwner))
         return tr("The file is read-only.");

@@ -8,7 +8,8 @@
 #include "recordfile.h"
 
 #include <QDir>
-#include <QLocale>
+
+#include <algorithm>
 
 namespace {
 
@@ -44,11 +45,12 @@ std::optional<char32_t> firstCharacter(const QString &text)
 
 std::optional<char32_t> firstWithoutCode(const QString &text)
 {
-    for (const uint character : text.toUcs4()) {
-        if (!ansiCode(character))
-            return static_cast<char32_t>(character);
-    }
-    return std::nullopt;
+    const QList<uint> characters = text.toUcs4();
+    const auto found = std::find_if(
+        characters.begin(), characters.end(), [](uint character) { return !ansiCode(character); });
+    if (found == characters.end())
+        return std::nullopt;
+    return static_cast<char32_t>(*found);
 }
 
 // Reads one counter panel's boxes, keeping the first problem it meets.

@@ -17,14 +17,6 @@ QStringList toStringList(const std::vector<std::string> &pieces)
     return list;
 }
 
-struct Setting
-{
-    int16_t start;
-    int16_t end;
-    int16_t step;
-    bool up;
-};
-
 } // namespace
 
 class CounterListTest : public QObject
@@ -34,8 +26,8 @@ class CounterListTest : public QObject
 private slots:
     void zeroFill_data();
     void zeroFill();
-    void pieces_data();
-    void pieces();
+    void counterPieces_data();
+    void counterPieces();
     void lettersAtoZ();
     void pieceCountIsSpanOverStepPlusOne();
     void wholeSixteenBitSpan();
@@ -74,7 +66,7 @@ void CounterListTest::zeroFill()
         filled);
 }
 
-void CounterListTest::pieces_data()
+void CounterListTest::counterPieces_data()
 {
     QTest::addColumn<QString>("before");
     QTest::addColumn<QString>("after");
@@ -175,7 +167,7 @@ void CounterListTest::pieces_data()
         << QStringList {"-32768", "-1", " 32766"};
 }
 
-void CounterListTest::pieces()
+void CounterListTest::counterPieces()
 {
     QFETCH(QString, before);
     QFETCH(QString, after);

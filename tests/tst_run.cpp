@@ -10,8 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
-#include <sys/resource.h>
+#include "testfiles.h"
 
 namespace {
 
@@ -57,19 +56,6 @@ QByteArray recordsOf(const QStringList &lines)
     return bytes;
 }
 
-QByteArray contentsOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<no file>");
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
 const Steps twoAlphaCounters = {
     {"click", "Option3(1)", {}},
     {"click", "Option1(0)", {}},
@@ -107,8 +93,6 @@ private slots:
     void runKeepsTheTabAndTheSettings();
     void refusals_data();
     void refusals();
-    void fileFailures_data();
-    void fileFailures();
 
 private:
     std::unique_ptr<WindowDriver> m_ui;
@@ -235,7 +219,7 @@ void RunTest::cancelWritesNoFile()
 
 void RunTest::existingFileIsReplaced()
 {
-    writeFile(m_dir->filePath("out.CTF"), QByteArray(5000, 'o'));
+    QVERIFY(writeFile(m_dir->filePath("out.CTF"), QByteArray(5000, 'o')));
     m_ui->type("Text3(0)", "10");
     m_ui->pressDoIt();
     QVERIFY(m_ui->messages().isEmpty());
@@ -334,7 +318,7 @@ void RunTest::refusals()
 {
     QFETCH(Steps, steps);
     QFETCH(QString, message);
-    writeFile(m_dir->filePath("out.CTF"), "earlier file");
+    QVERIFY(writeFile(m_dir->filePath("out.CTF"), "earlier file"));
     m_ui->type("Text6", "keep me");
     perform(*m_ui, steps);
     m_ui->pressDoIt();
@@ -344,61 +328,6 @@ void RunTest::refusals()
     QCOMPARE(m_ui->saveDialogsShown(), 0);
     QCOMPARE(contentsOf(m_dir->filePath("out.CTF")), QByteArray("earlier file"));
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList {"out.CTF"});
-}
-
-void RunTest::fileFailures_data()
-{
-    QTest::addColumn<QString>("chosen");
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("a folder that does not exist") << "missing/out"
-                                                  << "No such file or directory";
-    QTest::newRow("a folder as the file") << "folder.CTF"
-                                          << "directory";
-    QTest::newRow("a read-only file") << "readonly.CTF"
-                                      << "The file is read-only.";
-    QTest::newRow("a full disk") << "out"
-                                 << "File too large";
-}
-
-void RunTest::fileFailures()
-{
-    QFETCH(QString, chosen);
-    QFETCH(QString, reason);
-    QVERIFY(QDir(m_dir->path()).mkdir("folder.CTF"));
-    writeFile(m_dir->filePath("out.CTF"), "earlier file");
-    writeFile(m_dir->filePath("readonly.CTF"), "read-only file");
-    QVERIFY(QFile::setPermissions(m_dir->filePath("readonly.CTF"), QFileDevice::ReadOwner));
-    m_ui->answerSaveDialog(m_dir->filePath(chosen));
-    // 5,000 lines, some 170 KB: more than the file size this process may write below.
-    m_ui->type("Text2(0)", "1");
-    m_ui->type("Text3(0)", "5000");
-
-    rlimit saved {};
-    const bool fullDisk = reason == "File too large";
-    if (fullDisk) {
-        // The kernel refuses every byte past 64 KB, as a full disk would.
-        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
-        std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit small {64 * 1024, saved.rlim_max};
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-    }
-    m_ui->pressDoIt();
-    if (fullDisk) {
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &saved), 0);
-        std::signal(SIGXFSZ, SIG_DFL);
-    }
-
-    QCOMPARE(m_ui->messages().size(), 1);
-    const QString message = m_ui->messages().first();
-    QVERIFY2(message.contains(QDir::toNativeSeparators(
-                 m_dir->filePath(chosen + (chosen.contains('.') ? "" : ".CTF"))))
-            && message.contains(reason),
-        qPrintable(message));
-    QCOMPARE(m_ui->container()->lines(), 5001);
-    QCOMPARE(contentsOf(m_dir->filePath("out.CTF")), QByteArray("earlier file"));
-    QCOMPARE(contentsOf(m_dir->filePath("readonly.CTF")), QByteArray("read-only file"));
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot),
-        (QStringList {"folder.CTF", "out.CTF", "readonly.CTF"}));
 }
 
 QTEST_MAIN(RunTest)

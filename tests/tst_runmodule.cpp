@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "testfiles.h"
+
 namespace {
 
 // The window's settings right after start-up, as far as a run reads them.
@@ -17,8 +19,7 @@ RunSettings startUpSettings()
     RunSettings settings;
     settings.counterOptions = {true, false, false};
     settings.fields = {"First Field ", " Second Field ", " Third Field ", " Fourth Field"};
-    for (CounterPanel &panel : settings.panels)
-        panel = {false, true, false, "3", "10", "20", "1"};
+    settings.panels.fill({false, true, false, "3", "10", "20", "1"});
     settings.printToFile = true;
     return settings;
 }
@@ -37,19 +38,6 @@ QStringList linesOf(const LineBuffer &lines)
     for (size_t i = 0; i < lines.size(); ++i)
         list << QString::fromStdString(std::string(lines.line(i)));
     return list;
-}
-
-QByteArray contentsOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
 }
 
 } // namespace
@@ -230,7 +218,7 @@ void RunModuleTest::recordFileReplacesOldContents()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("out.CTF");
-    writeFile(path, QByteArray(1000, 'o'));
+    QVERIFY(writeFile(path, QByteArray(1000, 'o')));
     const LineBuffer lines = LineBuffer::product(LineBuffer("\r\n", 1), {"RA-X", "RA-Y"});
     QCOMPARE(writeRecordFile(path, lines), std::nullopt);
     QCOMPARE(contentsOf(path), QByteArray::fromHex("2252412D58220D0A2252412D59220D0A"));
@@ -246,6 +234,9 @@ void RunModuleTest::recordFileFailuresKeepTheOldFile_data()
                                           << "directory";
     QTest::newRow("read-only file") << "readonly.CTF"
                                     << "The file is read-only.";
+    // Qt itself would write to "out" and report success.
+    QTest::newRow("a name with a NUL character")
+        << QStringLiteral("out") + QChar(0) + QStringLiteral("name.CTF") << "NUL character";
 }
 
 void RunModuleTest::recordFileFailuresKeepTheOldFile()
@@ -255,7 +246,7 @@ void RunModuleTest::recordFileFailuresKeepTheOldFile()
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir("folder"));
     const QString readOnly = dir.filePath("readonly.CTF");
-    writeFile(readOnly, "old");
+    QVERIFY(writeFile(readOnly, "old"));
     QVERIFY(QFile::setPermissions(readOnly, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
 
     const LineBuffer lines = LineBuffer::product(LineBuffer("\r\n", 1), {"new"});

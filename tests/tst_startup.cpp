@@ -359,7 +359,9 @@ void StartUpTest::exitEndsTheProgram()
     m_ui->showTab(tab);
     if (tab == 1)
         m_ui->click("Text5(0)");
-    QTimer::singleShot(0, [&] {
+    QTimer action;
+    action.setSingleShot(true);
+    connect(&action, &QTimer::timeout, [&] {
         if (how == "click")
             QTest::mouseClick(m_ui->control("CBExit"), Qt::LeftButton);
         else if (how == "Alt+E")
@@ -367,6 +369,7 @@ void StartUpTest::exitEndsTheProgram()
         else
             m_ui->window().close();
     });
+    action.start(0);
     // Only a program that ends leaves its event loop; 99 would mean it kept running.
     QTimer stillRunning;
     stillRunning.setSingleShot(true);

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Renders the real Kelvaro window, one picture per tab, for the README.
+// Renders the real Kelvaro window, its three tabs side by side, for the README.
 #include "mainform.h"
 
 #include <QApplication>
@@ -7,7 +7,6 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QTabBar>
-#include <QTimer>
 
 #include <cstdio>
 
@@ -19,19 +18,14 @@ int main(int argc, char *argv[])
 
     Main window;
     window.show();
+    // Each tab as the window shows it right after start-up.
     auto *tabs = window.findChild<QTabBar *>();
-    const char *names[] = {"setup", "fields", "container"};
     QList<QPixmap> shots;
     for (int tab = 0; tab < tabs->count(); ++tab) {
         tabs->setCurrentIndex(tab);
         QApplication::processEvents();
         shots.append(window.grab());
-        const QString path
-            = QDir(folder).filePath(QStringLiteral("window-%1.png").arg(QLatin1String(names[tab])));
-        shots.last().save(path);
-        std::printf("%s\n", qPrintable(path));
     }
-    // All three tabs side by side, as the README shows them.
     constexpr int Gap = 12;
     const QSize one = shots.first().size();
     QPixmap all(one.width() * 3 + Gap * 2, one.height());

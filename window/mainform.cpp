@@ -330,9 +330,9 @@ void Main::connectHandlers()
     watchTextBox(Text6->viewport(), {Text6, [this] { Text6_GotFocus(); }, {}});
 }
 
-void Main::watchTextBox(QWidget *watched, TextBoxHandlers handlers)
+void Main::watchTextBox(QWidget *watched, const TextBoxHandlers &handlers)
 {
-    m_textBoxes.insert(watched, std::move(handlers));
+    m_textBoxes.insert(watched, handlers);
     watched->installEventFilter(this);
 }
 

@@ -50,7 +50,7 @@ private:
     void createControls();
     void createCounterPanel(ControlLayout &layout, QWidget *page, int i);
     void connectHandlers();
-    void watchTextBox(QWidget *watched, TextBoxHandlers handlers);
+    void watchTextBox(QWidget *watched, const TextBoxHandlers &handlers);
     bool hasSelection(QWidget *box) const;
 
     void Form_Load();

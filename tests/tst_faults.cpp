@@ -1,0 +1,305 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Real faults (files that cannot be written) and bad input, through the real window.
+#include "testfiles.h"
+#include "windowdriver.h"
+
+#include <Qsci/qsciscintilla.h>
+
+#include <QCheckBox>
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <functional>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+const QByteArray Earlier = "earlier file";
+
+// Limits the size of every file this process writes, as a full disk would.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit small {bytes, m_saved.rlim_max};
+        m_applied = setrlimit(RLIMIT_FSIZE, &small) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, SIG_DFL);
+    }
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+    bool applied() const { return m_applied; }
+
+private:
+    rlimit m_saved {};
+    bool m_applied = false;
+};
+
+// A 64 KB file system of its own; mounting needs root.
+class SmallFileSystem
+{
+public:
+    explicit SmallFileSystem(const QString &path)
+        : m_path(path)
+    {
+        QDir().mkpath(path);
+        m_mounted = mount("tmpfs", qPrintable(path), "tmpfs", 0, "size=64k") == 0;
+    }
+    ~SmallFileSystem()
+    {
+        if (m_mounted)
+            umount(qPrintable(m_path));
+    }
+    SmallFileSystem(const SmallFileSystem &) = delete;
+    SmallFileSystem &operator=(const SmallFileSystem &) = delete;
+    bool mounted() const { return m_mounted; }
+
+private:
+    QString m_path;
+    bool m_mounted = false;
+};
+
+using Input = std::function<void(WindowDriver &)>;
+
+} // namespace
+
+Q_DECLARE_METATYPE(Input)
+
+class FaultsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void fileFaults_data();
+    void fileFaults();
+    void folderWithoutWritePermission();
+    void badInput_data();
+    void badInput();
+
+private:
+    // Asks for the file, presses "Do IT" on 5,000 lines (some 170 KB), and
+    // checks the one message and that the lines reached the Container.
+    void runInto(const QString &chosen, const QString &reason);
+
+    std::unique_ptr<WindowDriver> m_ui;
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void FaultsTest::init()
+{
+    m_ui = std::make_unique<WindowDriver>();
+    m_dir = std::make_unique<QTemporaryDir>();
+}
+
+void FaultsTest::cleanup()
+{
+    m_ui.reset();
+    m_dir.reset();
+}
+
+void FaultsTest::runInto(const QString &chosen, const QString &reason)
+{
+    const QString path = CommonDialog::withDefaultExtension(m_dir->filePath(chosen), ".CTF");
+    m_ui->answerSaveDialog(m_dir->filePath(chosen));
+    m_ui->type("Text2(0)", "1");
+    m_ui->type("Text3(0)", "5000");
+    m_ui->pressDoIt();
+    QCOMPARE(m_ui->messages().size(), 1);
+    const QString message = m_ui->messages().first();
+    QVERIFY2(message.contains(QDir::toNativeSeparators(path)) && message.contains(reason),
+        qPrintable(message));
+    QCOMPARE(m_ui->container()->lines(), 5001);
+}
+
+void FaultsTest::fileFaults_data()
+{
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("a folder that does not exist") << "missing/out"
+                                                  << "No such file or directory";
+    QTest::newRow("a folder chosen as the file") << "folder.CTF"
+                                                 << "directory";
+    QTest::newRow("a read-only file") << "readonly.CTF"
+                                      << "The file is read-only.";
+    QTest::newRow("a file size limit") << "out"
+                                       << "File too large";
+    QTest::newRow("a full file system") << "small/out"
+                                        << "No space left on device";
+    QTest::newRow("a name too long for the file system")
+        << QString(300, QLatin1Char('n')) << "File name too long";
+}
+
+void FaultsTest::fileFaults()
+{
+    QFETCH(QString, chosen);
+    QFETCH(QString, reason);
+    const QDir dir(m_dir->path());
+    QVERIFY(dir.mkdir("folder.CTF"));
+    QVERIFY(writeFile(dir.filePath("out.CTF"), Earlier));
+    QVERIFY(writeFile(dir.filePath("readonly.CTF"), Earlier));
+    QVERIFY(QFile::setPermissions(dir.filePath("readonly.CTF"), QFileDevice::ReadOwner));
+    SmallFileSystem small(dir.filePath("small"));
+    const bool needsMount = chosen.startsWith("small/");
+    if (needsMount && !small.mounted())
+        QSKIP("mounting a small tmpfs needs root; the file size limit stands in for a full disk");
+    if (needsMount)
+        QVERIFY(writeFile(dir.filePath("small/out.CTF"), Earlier));
+
+    {
+        std::unique_ptr<FileSizeLimit> limit;
+        if (reason == "File too large") {
+            limit = std::make_unique<FileSizeLimit>(64 * 1024);
+            QVERIFY(limit->applied());
+        }
+        runInto(chosen, reason);
+    }
+    QCOMPARE(contentsOf(dir.filePath("out.CTF")), Earlier);
+    QCOMPARE(contentsOf(dir.filePath("readonly.CTF")), Earlier);
+    if (needsMount) {
+        QCOMPARE(contentsOf(dir.filePath("small/out.CTF")), Earlier);
+        QCOMPARE(QDir(dir.filePath("small")).entryList(QDir::Files), QStringList {"out.CTF"});
+    }
+    QCOMPARE(dir.entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot),
+        (QStringList {"folder.CTF", "out.CTF", "readonly.CTF", "small"}));
+    QVERIFY(QDir(dir.filePath("folder.CTF")).isEmpty());
+}
+
+void FaultsTest::folderWithoutWritePermission()
+{
+    if (geteuid() == 0) {
+        // Root may write anywhere, so this case runs again as nobody, as a user
+        // meets it. The copy of this program sits where nobody may run it.
+        const QString copy = m_dir->filePath("tst_faults");
+        QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), copy));
+        QVERIFY(QFile::setPermissions(m_dir->path(),
+            QFile::permissions(m_dir->path()) | QFileDevice::ExeOther | QFileDevice::ReadOther));
+        QProcess child;
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start("setpriv",
+            {"--reuid=65534", "--regid=65534", "--clear-groups", "--", copy,
+                "folderWithoutWritePermission"});
+        QVERIFY(child.waitForFinished(60'000));
+        QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
+            child.readAll().constData());
+        return;
+    }
+    const QDir dir(m_dir->path());
+    QVERIFY(dir.mkdir("locked"));
+    QVERIFY(writeFile(dir.filePath("locked/out.CTF"), Earlier));
+    QVERIFY(QFile::setPermissions(
+        dir.filePath("locked"), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    runInto("locked/out", "Permission denied");
+    QCOMPARE(contentsOf(dir.filePath("locked/out.CTF")), Earlier);
+    QCOMPARE(QDir(dir.filePath("locked")).entryList(QDir::Files), QStringList {"out.CTF"});
+    QVERIFY(QFile::setPermissions(dir.filePath("locked"),
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+}
+
+void FaultsTest::badInput_data()
+{
+    QTest::addColumn<Input>("input");
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<QString>("message");
+
+    const QString digits(10'000, QLatin1Char('1'));
+    QTest::newRow("10,000 digits in every number box")
+        << Input([digits](WindowDriver &ui) {
+               ui.click("Check1(0)");
+               for (const char *box : {"Text1(0)", "Text2(0)", "Text3(0)", "Text4(0)"})
+                   ui.paste(box, digits);
+           })
+        << 0
+        << "Counter 1: the Start Count box reads “111111111111111111111111…11111111 (10,000 "
+           "characters)”";
+    QTest::newRow("10,000 zeros before a number") << Input([](WindowDriver &ui) {
+        ui.paste("Text2(0)", QString(10'000, QLatin1Char('0')) + "5");
+    }) << 16 << QString();
+    QTest::newRow("signs and exponents") << Input([](WindowDriver &ui) {
+        ui.paste("Text2(0)", "-1e2");
+        ui.paste("Text3(0)", "+1.5E2");
+        ui.paste("Text4(0)", "2d1");
+    }) << 13 << QString();
+    QTest::newRow("tabs and line feeds") << Input([](WindowDriver &ui) {
+        ui.paste("Text2(0)", "\t1\n5");
+        ui.paste("Text3(0)", " 1 7 \n");
+    }) << 3 << QString();
+    QTest::newRow("empty boxes") << Input([](WindowDriver &ui) {
+        ui.click("Check1(0)");
+        for (const char *box : {"Text1(0)", "Text2(0)", "Text3(0)", "Text4(0)"})
+            ui.erase(box);
+    }) << 1 << QString();
+    QTest::newRow("pasted words in Alpha boxes") << Input([](WindowDriver &ui) {
+        ui.click("Option1(0)");
+        ui.paste("Text2(0)", "Hello");
+        ui.paste("Text3(0)", "World");
+    }) << 16 << QString();
+    QTest::newRow("every script in the fields, Container only") << Input([](WindowDriver &ui) {
+        ui.click("Check3");
+        ui.paste("Text5(0)", QStringLiteral("Ωμέγα 中文 "));
+        ui.paste("Text5(1)", QStringLiteral(" العربية 😀 é"));
+    }) << 11 << QString();
+    QTest::newRow("every script in the fields, printing")
+        << Input([](WindowDriver &ui) { ui.paste("Text5(0)", QStringLiteral("é Ωμέγα")); }) << 0
+        << "Field 1 holds the character “Ω” (U+03A9)";
+    QTest::newRow("every box at once") << Input([digits](WindowDriver &ui) {
+        ui.click("Option3(2)");
+        ui.click("Option1(1)");
+        for (int i = 0; i < 3; ++i) {
+            const QString panel = QString::number(i);
+            if (i != 1)
+                ui.click("Check1(" + panel + ")");
+            ui.paste("Text1(" + panel + ")", "9e9");
+            ui.paste("Text2(" + panel + ")", QStringLiteral("x—") + digits);
+            ui.paste("Text3(" + panel + ")", QStringLiteral("ЖЖ"));
+            ui.paste("Text4(" + panel + ")", "\t-" + digits);
+        }
+        for (int j = 0; j < 4; ++j)
+            ui.paste("Text5(" + QString::number(j) + ")", QString(10'000, QChar(0x1F600 & 0xFFFF)));
+    }) << 0 << "Counter 1: the pad width box reads “9e9”";
+}
+
+void FaultsTest::badInput()
+{
+    QFETCH(Input, input);
+    QFETCH(int, lines);
+    QFETCH(QString, message);
+    m_ui->answerSaveDialog(m_dir->filePath("out"));
+    m_ui->type("Text6", "kept");
+    input(*m_ui);
+    m_ui->pressDoIt();
+    if (message.isEmpty()) {
+        QCOMPARE(m_ui->messages(), QStringList());
+        QCOMPARE(m_ui->container()->lines(), lines + 1);
+    } else {
+        QCOMPARE(m_ui->messages().size(), 1);
+        QVERIFY2(m_ui->messages().first().contains(message), qPrintable(m_ui->messages().first()));
+        QCOMPARE(m_ui->containerText(), QStringLiteral("kept"));
+    }
+
+    // The window is as usable as before: back to one numeric counter, it runs.
+    if (m_ui->control<QCheckBox>("Check3")->isChecked())
+        m_ui->click("Check3");
+    m_ui->click("Option3(1)");
+    m_ui->click("Option3(0)");
+    m_ui->click("Option4(0)");
+    m_ui->pressDoIt();
+    QCOMPARE(m_ui->messages().size(), message.isEmpty() ? 0 : 1);
+    QCOMPARE(m_ui->container()->lines(), 12);
+}
+
+QTEST_MAIN(FaultsTest)
+#include "tst_faults.moc"
