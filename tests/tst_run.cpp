@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
@@ -91,6 +92,7 @@ private slots:
     void extensionIsJoinedOnce();
     void secondRunReplacesTheContainer();
     void runKeepsTheTabAndTheSettings();
+    void waitCursorWhileTheRunWorks();
     void refusals_data();
     void refusals();
 
@@ -268,6 +270,24 @@ void RunTest::runKeepsTheTabAndTheSettings()
     QCOMPARE(m_ui->currentTab(), 1);
     QCOMPARE(m_ui->control<QLineEdit>("Text5(0)")->text(), QStringLiteral("First Field "));
     QCOMPARE(m_ui->control<QLineEdit>("Text2(0)")->text(), QStringLiteral("10"));
+}
+
+void RunTest::waitCursorWhileTheRunWorks()
+{
+    std::optional<Qt::CursorShape> duringRun;
+    m_ui->window().CommonDialog1.setPresenter([&](const CommonDialog &) {
+        if (const QCursor *cursor = QGuiApplication::overrideCursor())
+            duringRun = cursor->shape();
+        return std::optional<QString>();
+    });
+    m_ui->pressDoIt();
+    QCOMPARE(duringRun, std::optional<Qt::CursorShape>(Qt::WaitCursor));
+    QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+    // A refused run ends with the usual cursor as well.
+    m_ui->type("Text3(0)", "99999");
+    m_ui->pressDoIt();
+    QCOMPARE(m_ui->messages().size(), 1);
+    QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
 }
 
 void RunTest::refusals_data()
