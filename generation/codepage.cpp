@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 namespace {
 
@@ -128,8 +129,30 @@ void appendUtf8(std::string &out, char32_t character)
     }
 }
 
+bool isAscii(std::string_view text)
+{
+    // Eight bytes at a time: a run's lines are nearly always plain ASCII.
+    constexpr uint64_t HighBits = 0x8080808080808080u;
+    size_t pos = 0;
+    for (; pos + sizeof(uint64_t) <= text.size(); pos += sizeof(uint64_t)) {
+        uint64_t word;
+        std::memcpy(&word, text.data() + pos, sizeof word);
+        if (word & HighBits)
+            return false;
+    }
+    for (; pos < text.size(); ++pos) {
+        if (static_cast<unsigned char>(text[pos]) >= 0x80)
+            return false;
+    }
+    return true;
+}
+
 bool appendAnsi(std::string &out, std::string_view utf8)
 {
+    if (isAscii(utf8)) {
+        out.append(utf8);
+        return true;
+    }
     const size_t before = out.size();
     size_t pos = 0;
     while (pos < utf8.size()) {

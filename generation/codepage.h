@@ -16,6 +16,9 @@ std::optional<uint8_t> ansiCode(char32_t character);
 
 void appendUtf8(std::string &out, char32_t character);
 
+// True when every byte is below 0x80: the text is the same in UTF-8 and in the code page.
+bool isAscii(std::string_view text);
+
 // Appends the code page's bytes for UTF-8 text. Returns false, with out holding
 // what came before, at the first character without a byte or at malformed UTF-8.
 bool appendAnsi(std::string &out, std::string_view utf8);

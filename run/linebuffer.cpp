@@ -2,7 +2,34 @@
 // Line buffers and the product of two stages of a run.
 #include "linebuffer.h"
 
+#include <cstdint>
 #include <numeric>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+namespace {
+
+// A run's buffers are written once from end to end. On huge pages the kernel
+// hands them out in a few hundred faults instead of tens of thousands, which
+// was half the time of building a million lines.
+void adviseHugePages(const void *data, size_t size)
+{
+#if defined(MADV_HUGEPAGE)
+    constexpr uintptr_t HugePage = uintptr_t(2) << 20;
+    const auto start = reinterpret_cast<uintptr_t>(data);
+    const uintptr_t first = (start + HugePage - 1) & ~(HugePage - 1);
+    const uintptr_t last = (start + size) & ~(HugePage - 1);
+    if (last > first)
+        madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);
+#else
+    (void)data;
+    (void)size;
+#endif
+}
+
+} // namespace
 
 LineBuffer::LineBuffer(std::string newLine, size_t emptyLines)
     : m_newLine(std::move(newLine))
@@ -34,6 +61,8 @@ LineBuffer LineBuffer::product(const LineBuffer &prefixes, const std::vector<std
     lines.m_text.reserve(prefixBytes * pieces.size() + pieceBytes * prefixes.size()
         + count * lines.m_newLine.size());
     lines.m_starts.reserve(count);
+    adviseHugePages(lines.m_text.data(), lines.m_text.capacity());
+    adviseHugePages(lines.m_starts.data(), lines.m_starts.capacity() * sizeof(size_t));
     for (size_t i = 0; i < prefixes.size(); ++i) {
         const std::string_view prefix = prefixes.line(i);
         for (const std::string &piece : pieces) {

@@ -65,6 +65,11 @@ void CodePageTest::encoding_data()
     QTest::newRow("accents and the euro") << QString::fromUtf8("Zoë €5").toUtf8() << true
                                           << QByteArray("Zo\xEB \x80"
                                                         "5");
+    QTest::newRow("a character past the first eight bytes")
+        << QString::fromUtf8("abcdefghijklmnoé").toUtf8() << true
+        << QByteArray("abcdefghijklmno\xE9");
+    QTest::newRow("no byte past the first eight")
+        << QString::fromUtf8("abcdefghijЖ").toUtf8() << false << QByteArray();
     QTest::newRow("Cyrillic has no byte")
         << QString::fromUtf8("aЖb").toUtf8() << false << QByteArray();
     QTest::newRow("emoji has no byte") << QString::fromUtf8("a😀").toUtf8() << false << QByteArray();
