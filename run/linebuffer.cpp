@@ -14,15 +14,14 @@ namespace {
 // A run's buffers are written once from end to end. On huge pages the kernel
 // hands them out in a few hundred faults instead of tens of thousands, which
 // was half the time of building a million lines.
-void adviseHugePages(const void *data, size_t size)
+void adviseHugePages(char *data, size_t size)
 {
 #if defined(MADV_HUGEPAGE)
-    constexpr uintptr_t HugePage = uintptr_t(2) << 20;
-    const auto start = reinterpret_cast<uintptr_t>(data);
-    const uintptr_t first = (start + HugePage - 1) & ~(HugePage - 1);
-    const uintptr_t last = (start + size) & ~(HugePage - 1);
-    if (last > first)
-        madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);
+    constexpr size_t HugePage = size_t(2) << 20;
+    // Only whole huge pages inside the buffer: from its first boundary on.
+    const size_t lead = (HugePage - reinterpret_cast<uintptr_t>(data) % HugePage) % HugePage;
+    if (size > lead + HugePage)
+        madvise(data + lead, (size - lead) / HugePage * HugePage, MADV_HUGEPAGE);
 #else
     (void)data;
     (void)size;
@@ -62,7 +61,8 @@ LineBuffer LineBuffer::product(const LineBuffer &prefixes, const std::vector<std
         + count * lines.m_newLine.size());
     lines.m_starts.reserve(count);
     adviseHugePages(lines.m_text.data(), lines.m_text.capacity());
-    adviseHugePages(lines.m_starts.data(), lines.m_starts.capacity() * sizeof(size_t));
+    adviseHugePages(reinterpret_cast<char *>(lines.m_starts.data()),
+        lines.m_starts.capacity() * sizeof(size_t));
     for (size_t i = 0; i < prefixes.size(); ++i) {
         const std::string_view prefix = prefixes.line(i);
         for (const std::string &piece : pieces) {
