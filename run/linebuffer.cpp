@@ -3,6 +3,7 @@
 #include "linebuffer.h"
 
 #include <cstdint>
+#include <cstring>
 #include <numeric>
 
 #if defined(__linux__)
@@ -56,20 +57,32 @@ LineBuffer LineBuffer::product(const LineBuffer &prefixes, const std::vector<std
         [](size_t sum, const std::string &piece) { return sum + piece.size(); });
     const size_t prefixBytes = prefixes.m_text.size() - prefixes.size() * prefixes.m_newLine.size();
     const size_t count = prefixes.size() * pieces.size();
-    // Sized once: the run's largest stage is written into place without regrowing.
-    lines.m_text.reserve(prefixBytes * pieces.size() + pieceBytes * prefixes.size()
-        + count * lines.m_newLine.size());
+    // Sized once, advised onto huge pages before the first byte touches it, and
+    // written in place: a million lines are three million small copies, and
+    // string appends would double their cost.
+    const size_t total = prefixBytes * pieces.size() + pieceBytes * prefixes.size()
+        + count * lines.m_newLine.size();
+    lines.m_text.reserve(total);
     lines.m_starts.reserve(count);
     adviseHugePages(lines.m_text.data(), lines.m_text.capacity());
     adviseHugePages(reinterpret_cast<char *>(lines.m_starts.data()),
         lines.m_starts.capacity() * sizeof(size_t));
+    lines.m_text.resize(total);
+    lines.m_starts.resize(count);
+    char *const base = lines.m_text.data();
+    char *out = base;
+    size_t *start = lines.m_starts.data();
+    auto put = [&out](std::string_view text) {
+        std::memcpy(out, text.data(), text.size());
+        out += text.size();
+    };
     for (size_t i = 0; i < prefixes.size(); ++i) {
         const std::string_view prefix = prefixes.line(i);
         for (const std::string &piece : pieces) {
-            lines.m_starts.push_back(lines.m_text.size());
-            lines.m_text += prefix;
-            lines.m_text += piece;
-            lines.m_text += lines.m_newLine;
+            *start++ = static_cast<size_t>(out - base);
+            put(prefix);
+            put(piece);
+            put(lines.m_newLine);
         }
     }
     return lines;
