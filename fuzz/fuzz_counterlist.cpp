@@ -43,16 +43,8 @@ constexpr int64_t FullyComparedPieces = 4096;
     std::abort();
 }
 
-struct Counter
-{
-    int16_t start = 0;
-    int16_t end = 0;
-    int16_t width = 0;
-    int16_t step = 1;
-    bool alpha = false;
-    bool up = true;
-    bool padded = false;
-};
+// One counter's settings, as the run reads them from a panel.
+using Counter = CounterSettings;
 
 int16_t clampToInt16(int64_t value)
 {

@@ -9,11 +9,6 @@
 
 namespace {
 
-QString element(const char *array, int k)
-{
-    return QStringLiteral("%1(%2)").arg(QLatin1String(array)).arg(k);
-}
-
 // A panel as the user sees it: "width/start/end/step", then Padded and Type.
 QString panelState(const WindowDriver &ui, int i)
 {
@@ -27,32 +22,9 @@ QString panelState(const WindowDriver &ui, int i)
             ui.control<QRadioButton>(element("Option1", i))->isChecked() ? "Alpha" : "Numeric");
 }
 
-// One choice: a click on a control, a key pressed on it, or text typed into a box.
-struct Choice
-{
-    QString verb;
-    QString control;
-    QString text;
-};
-using Choices = QList<Choice>;
-
-void make(WindowDriver &ui, const Choices &choices)
-{
-    static const QHash<QString, Qt::Key> keys
-        = {{"Up", Qt::Key_Up}, {"Down", Qt::Key_Down}, {"Space", Qt::Key_Space}};
-    for (const Choice &choice : choices) {
-        if (choice.verb == "click")
-            ui.click(choice.control);
-        else if (choice.verb == "key")
-            ui.press(choice.control, keys.value(choice.text));
-        else
-            ui.type(choice.control, choice.text);
-    }
-}
+using Choices = UserSteps;
 
 } // namespace
-
-Q_DECLARE_METATYPE(Choices)
 
 class ChoicesTest : public QObject
 {
@@ -124,7 +96,7 @@ void ChoicesTest::panelChoices()
 {
     QFETCH(Choices, choices);
     QFETCH(QString, panel);
-    make(*m_ui, choices);
+    m_ui->perform(choices);
     QCOMPARE(panelState(*m_ui, 0), panel);
 }
 

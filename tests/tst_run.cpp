@@ -15,30 +15,7 @@
 
 namespace {
 
-// One thing a user does: click a control, type into a box, erase or paste into it.
-struct Step
-{
-    QString verb;
-    QString control;
-    QString text;
-};
-using Steps = QList<Step>;
-
-void perform(WindowDriver &ui, const Steps &steps)
-{
-    for (const Step &step : steps) {
-        if (step.verb == "click")
-            ui.click(step.control);
-        else if (step.verb == "type")
-            ui.type(step.control, step.text);
-        else if (step.verb == "erase")
-            ui.erase(step.control);
-        else if (step.verb == "paste")
-            ui.paste(step.control, step.text);
-        else
-            qFatal("unknown step %s", qPrintable(step.verb));
-    }
-}
+using Steps = UserSteps;
 
 QString containerTextOf(const QStringList &lines)
 {
@@ -71,8 +48,6 @@ const Steps twoAlphaCounters = {
 };
 
 } // namespace
-
-Q_DECLARE_METATYPE(Steps)
 
 class RunTest : public QObject
 {
@@ -175,7 +150,7 @@ void RunTest::lines()
     QFETCH(Steps, steps);
     QFETCH(QStringList, lines);
     QFETCH(QByteArray, file);
-    perform(*m_ui, steps);
+    m_ui->perform(steps);
     m_ui->pressDoIt();
     QCOMPARE(m_ui->messages(), QStringList());
     QCOMPARE(m_ui->containerText(), containerTextOf(lines));
@@ -185,7 +160,7 @@ void RunTest::lines()
 
 void RunTest::sixteenByteFile()
 {
-    perform(*m_ui, twoAlphaCounters);
+    m_ui->perform(twoAlphaCounters);
     m_ui->type("Text3(0)", "A");
     m_ui->pressDoIt();
     QCOMPARE(m_ui->containerText(), QStringLiteral("RA-X\r\nRA-Y\r\n"));
@@ -340,7 +315,7 @@ void RunTest::refusals()
     QFETCH(QString, message);
     QVERIFY(writeFile(m_dir->filePath("out.CTF"), "earlier file"));
     m_ui->type("Text6", "keep me");
-    perform(*m_ui, steps);
+    m_ui->perform(steps);
     m_ui->pressDoIt();
     QCOMPARE(m_ui->messages().size(), 1);
     QVERIFY2(m_ui->messages().first().contains(message), qPrintable(m_ui->messages().first()));

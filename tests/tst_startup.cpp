@@ -18,11 +18,6 @@
 
 namespace {
 
-QString element(const char *array, int k)
-{
-    return QStringLiteral("%1(%2)").arg(QLatin1String(array)).arg(k);
-}
-
 int pixels(int twips)
 {
     return static_cast<int>(std::lround(twips / 15.0));

@@ -7,6 +7,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
+#include <QHash>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTabBar>
@@ -156,6 +157,26 @@ void WindowDriver::press(const QString &name, Qt::Key key, Qt::KeyboardModifiers
 void WindowDriver::pressDoIt()
 {
     QTest::mouseClick(control(QStringLiteral("Command1")), Qt::LeftButton);
+}
+
+void WindowDriver::perform(const UserSteps &steps)
+{
+    static const QHash<QString, Qt::Key> keys = {{"Up", Qt::Key_Up}, {"Down", Qt::Key_Down},
+        {"Right", Qt::Key_Right}, {"Space", Qt::Key_Space}};
+    for (const UserStep &step : steps) {
+        if (step.verb == "click")
+            click(step.control);
+        else if (step.verb == "type")
+            type(step.control, step.text);
+        else if (step.verb == "erase")
+            erase(step.control);
+        else if (step.verb == "paste")
+            paste(step.control, step.text);
+        else if (step.verb == "key" && keys.contains(step.text))
+            press(step.control, keys.value(step.text));
+        else
+            qFatal("unknown step %s %s", qPrintable(step.verb), qPrintable(step.text));
+    }
 }
 
 QsciScintilla *WindowDriver::container() const

@@ -4,6 +4,7 @@
 
 #include "mainform.h"
 
+#include <QMetaType>
 #include <QStringList>
 #include <QTimer>
 
@@ -12,6 +13,23 @@
 
 class QsciScintilla;
 class QTabBar;
+
+// One thing a user does to a control: "click" it, "type", "paste" or "erase" its
+// text, or press a "key" on it (text names the key: Up, Down, Right, Space).
+struct UserStep
+{
+    QString verb;
+    QString control;
+    QString text;
+};
+using UserSteps = QList<UserStep>;
+Q_DECLARE_METATYPE(UserSteps)
+
+// The design name of element k of a control array, as in Text2(1).
+inline QString element(const char *array, int k)
+{
+    return QStringLiteral("%1(%2)").arg(QLatin1String(array)).arg(k);
+}
 
 class WindowDriver
 {
@@ -47,6 +65,7 @@ public:
     // Gives the control the focus as the Tab key would, then presses the key.
     void press(const QString &name, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
     void pressDoIt();
+    void perform(const UserSteps &steps);
 
     QString containerText() const;
     QsciScintilla *container() const;
