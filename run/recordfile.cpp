@@ -34,11 +34,11 @@ bool appendRecord(std::string &out, std::string_view line)
 
 std::optional<QString> writeRecordFile(const QString &path, const LineBuffer &lines)
 {
-    // Refused even where the system would let us (as root, say): whoever took the
-    // write permission away did not mean the file to be replaced.
     // Qt would cut the name at the NUL and write to another file, reporting success.
     if (path.contains(QChar(0)))
         return tr("The name holds a NUL character, which no file name may hold.");
+    // Refused even where the system would let us (as root, say): whoever took the
+    // write permission away did not mean the file to be replaced.
     const QFileInfo existing(path);
     if (existing.isFile() && !existing.permissions().testFlag(QFileDevice::WriteOwner))
         return tr("The file is read-only.");
