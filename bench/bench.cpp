@@ -5,7 +5,7 @@
 #include "recordfile.h"
 #include "runmodule.h"
 
-#include <Qsci/qsciscintilla.h>
+#include "container.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -227,21 +227,21 @@ void runWindow(const Workload &workload, const QString &path)
         throw Failure(QStringLiteral("the window did not become active"));
     setUpWindow(window, workload);
 
-    auto *container = window.findChild<QsciScintilla *>(QStringLiteral("Text6"));
+    auto *container = window.findChild<Container *>(QStringLiteral("Text6"));
     auto *doIt = visibleControl<QAbstractButton>(window, QStringLiteral("Command1"));
     const int64_t lines = lineCount(workload);
     const Clock::time_point start = Clock::now();
     QTest::mouseClick(doIt, Qt::LeftButton);
     const bool finished = QTest::qWaitFor(
-        [&] { return !messages.isEmpty() || container->lines() == lines + 1; }, ChildTimeoutMs);
+        [&] { return !messages.isEmpty() || container->model().rowCount() == size_t(lines + 1); }, ChildTimeoutMs);
     const double seconds = secondsSince(start);
 
     const bool wroteFile = QFile::exists(path);
     if (workload.refused) {
-        if (messages.size() != 1 || dialogs != 0 || wroteFile || container->length() != 0)
+        if (messages.size() != 1 || dialogs != 0 || wroteFile || container->model().size() != 0)
             throw Failure(workload.name + ": the window did not refuse the run before any work");
     } else if (!finished || !messages.isEmpty() || dialogs != 1 || !wroteFile
-        || static_cast<size_t>(container->length()) != window.module().LineList.text().size()) {
+        || container->model().size() != window.module().LineList.text().size()) {
         throw Failure(workload.name + ": the window's run went wrong " + messages.join(' '));
     }
     std::printf("%.6f %lld\n", seconds, peakKilobytes());

@@ -2,6 +2,7 @@
 // Line buffers and the product of two stages of a run.
 #include "linebuffer.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <numeric>
@@ -34,44 +35,64 @@ void adviseHugePages(char *data, size_t size)
 LineBuffer::LineBuffer(std::string newLine, size_t emptyLines)
     : m_newLine(std::move(newLine))
 {
-    m_text.reserve(emptyLines * m_newLine.size());
-    m_starts.reserve(emptyLines);
+    auto data = std::make_shared<Data>();
+    data->text.reserve(emptyLines * m_newLine.size());
+    data->starts.reserve(emptyLines);
     for (size_t i = 0; i < emptyLines; ++i) {
-        m_starts.push_back(m_text.size());
-        m_text += m_newLine;
+        data->starts.push_back(data->text.size());
+        data->text += m_newLine;
     }
+    m_data = std::move(data);
+}
+
+const std::string &LineBuffer::text() const
+{
+    static const std::string none;
+    return m_data ? m_data->text : none;
+}
+
+const std::vector<size_t> &LineBuffer::starts() const
+{
+    static const std::vector<size_t> none;
+    return m_data ? m_data->starts : none;
 }
 
 std::string_view LineBuffer::line(size_t index) const
 {
-    const size_t start = m_starts.at(index);
-    const size_t next = index + 1 < m_starts.size() ? m_starts[index + 1] : m_text.size();
-    return std::string_view(m_text).substr(start, next - start - m_newLine.size());
+    const std::vector<size_t> &lineStarts = starts();
+    const size_t start = lineStarts.at(index);
+    const size_t next = index + 1 < lineStarts.size() ? lineStarts[index + 1] : text().size();
+    return std::string_view(text()).substr(start, next - start - m_newLine.size());
 }
 
 LineBuffer LineBuffer::product(const LineBuffer &prefixes, const std::vector<std::string> &pieces)
 {
     LineBuffer lines;
     lines.m_newLine = prefixes.m_newLine;
+    auto data = std::make_shared<Data>();
+    std::string &text = data->text;
+    std::vector<size_t> &starts = data->starts;
+    data->lineFeedsInside = prefixes.linesHoldLineFeeds()
+        || std::any_of(pieces.begin(), pieces.end(),
+            [](const std::string &piece) { return piece.find('\n') != std::string::npos; });
     const size_t pieceBytes = std::accumulate(pieces.begin(), pieces.end(), size_t(0),
         [](size_t sum, const std::string &piece) { return sum + piece.size(); });
-    const size_t prefixBytes = prefixes.m_text.size() - prefixes.size() * prefixes.m_newLine.size();
+    const size_t prefixBytes = prefixes.text().size() - prefixes.size() * prefixes.m_newLine.size();
     const size_t count = prefixes.size() * pieces.size();
     // Sized once, advised onto huge pages before the first byte touches it, and
     // written in place: a million lines are three million small copies, and
     // string appends would double their cost.
     const size_t total = prefixBytes * pieces.size() + pieceBytes * prefixes.size()
         + count * lines.m_newLine.size();
-    lines.m_text.reserve(total);
-    lines.m_starts.reserve(count);
-    adviseHugePages(lines.m_text.data(), lines.m_text.capacity());
-    adviseHugePages(reinterpret_cast<char *>(lines.m_starts.data()),
-        lines.m_starts.capacity() * sizeof(size_t));
-    lines.m_text.resize(total);
-    lines.m_starts.resize(count);
-    char *const base = lines.m_text.data();
+    text.reserve(total);
+    starts.reserve(count);
+    adviseHugePages(text.data(), text.capacity());
+    adviseHugePages(reinterpret_cast<char *>(starts.data()), starts.capacity() * sizeof(size_t));
+    text.resize(total);
+    starts.resize(count);
+    char *const base = text.data();
     char *out = base;
-    size_t *start = lines.m_starts.data();
+    size_t *start = starts.data();
     auto put = [&out](std::string_view text) {
         std::memcpy(out, text.data(), text.size());
         out += text.size();
@@ -85,5 +106,6 @@ LineBuffer LineBuffer::product(const LineBuffer &prefixes, const std::vector<std
             put(lines.m_newLine);
         }
     }
+    lines.m_data = std::move(data);
     return lines;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,6 +11,9 @@
 // Lines of UTF-8 text, each followed by the line break, one after the other in a
 // single buffer: text() is exactly what the Container shows. Millions of lines
 // cost their bytes and one offset each, not an allocation each.
+//
+// Once built the lines never change, so copies share them: the Container shows
+// the run's lines without a second copy of the text.
 class LineBuffer
 {
 public:
@@ -20,14 +24,25 @@ public:
     // prefix 0 + piece 0, prefix 0 + piece 1, ..., prefix 1 + piece 0, ...
     static LineBuffer product(const LineBuffer &prefixes, const std::vector<std::string> &pieces);
 
-    size_t size() const { return m_starts.size(); }
-    bool empty() const { return m_starts.empty(); }
+    size_t size() const { return m_data ? m_data->starts.size() : 0; }
+    bool empty() const { return size() == 0; }
     std::string_view line(size_t index) const;
-    const std::string &text() const { return m_text; }
+    // Where each line starts in text().
+    const std::vector<size_t> &starts() const;
+    const std::string &text() const;
     const std::string &newLine() const { return m_newLine; }
+    // True when some line holds a line feed of its own (an Alpha counter's
+    // code 10, a pasted field): text() then has more rows than lines.
+    bool linesHoldLineFeeds() const { return m_data && m_data->lineFeedsInside; }
 
 private:
+    struct Data
+    {
+        std::string text;
+        std::vector<size_t> starts;
+        bool lineFeedsInside = false;
+    };
+
     std::string m_newLine;
-    std::string m_text;
-    std::vector<size_t> m_starts;
+    std::shared_ptr<const Data> m_data;
 };

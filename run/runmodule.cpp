@@ -269,7 +269,7 @@ std::optional<QString> RunModule::AskOutputFileName(CommonDialog &CommonDialog1)
 }
 
 std::optional<QString> RunModule::WriteLines(bool printToFile, CommonDialog &CommonDialog1,
-    const std::function<void(const std::string &)> &fillContainer)
+    const std::function<void(const LineBuffer &)> &fillContainer)
 {
     std::optional<QString> problem;
     if (printToFile) {
@@ -285,6 +285,6 @@ std::optional<QString> RunModule::WriteLines(bool printToFile, CommonDialog &Com
             }
         }
     }
-    fillContainer(LineList.text());
+    fillContainer(LineList);
     return problem;
 }

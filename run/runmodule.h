@@ -91,10 +91,10 @@ public:
     std::optional<QString> AskOutputFileName(CommonDialog &CommonDialog1);
 
     // Writes LineList to the file chosen in the Save dialog (when printToFile),
-    // then hands the Container's text to fillContainer. Returns a message when the
+    // then hands the lines to fillContainer, which shares them. Returns a message when the
     // file could not be written; the file that was there is then unchanged.
     std::optional<QString> WriteLines(bool printToFile, CommonDialog &CommonDialog1,
-        const std::function<void(const std::string &)> &fillContainer);
+        const std::function<void(const LineBuffer &)> &fillContainer);
 
 private:
     void extend(const RunPlan &plan, int k);

@@ -3,7 +3,7 @@
 #include "testfiles.h"
 #include "windowdriver.h"
 
-#include <Qsci/qsciscintilla.h>
+#include "container.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -122,7 +122,7 @@ void FaultsTest::runInto(const QString &chosen, const QString &reason)
     const QString message = m_ui->messages().first();
     QVERIFY2(message.contains(QDir::toNativeSeparators(path)) && message.contains(reason),
         qPrintable(message));
-    QCOMPARE(m_ui->container()->lines(), 5001);
+    QCOMPARE(m_ui->container()->model().rowCount(), size_t(5001));
 }
 
 void FaultsTest::fileFaults_data()
@@ -283,7 +283,7 @@ void FaultsTest::badInput()
     m_ui->pressDoIt();
     if (message.isEmpty()) {
         QCOMPARE(m_ui->messages(), QStringList());
-        QCOMPARE(m_ui->container()->lines(), lines + 1);
+        QCOMPARE(m_ui->container()->model().rowCount(), size_t(lines + 1));
     } else {
         QCOMPARE(m_ui->messages().size(), 1);
         QVERIFY2(m_ui->messages().first().contains(message), qPrintable(m_ui->messages().first()));
@@ -298,7 +298,7 @@ void FaultsTest::badInput()
     m_ui->click("Option4(0)");
     m_ui->pressDoIt();
     QCOMPARE(m_ui->messages().size(), message.isEmpty() ? 0 : 1);
-    QCOMPARE(m_ui->container()->lines(), 12);
+    QCOMPARE(m_ui->container()->model().rowCount(), size_t(12));
 }
 
 QTEST_MAIN(FaultsTest)

@@ -3,7 +3,7 @@
 #include "keyfilters.h"
 #include "windowdriver.h"
 
-#include <Qsci/qsciscintilla.h>
+#include "container.h"
 
 #include <QApplication>
 #include <QLineEdit>

@@ -2,7 +2,7 @@
 // "Do IT" from end to end: the Container, the file, the Save dialog and every refusal.
 #include "windowdriver.h"
 
-#include <Qsci/qsciscintilla.h>
+#include "container.h"
 
 #include <QDir>
 #include <QFile>
@@ -173,7 +173,7 @@ void RunTest::printToFileUnticked()
     m_ui->click("Check3");
     m_ui->pressDoIt();
     QCOMPARE(m_ui->saveDialogsShown(), 0);
-    QCOMPARE(m_ui->container()->lines(), 12);
+    QCOMPARE(m_ui->container()->model().rowCount(), size_t(12));
     QVERIFY(QDir(m_dir->path()).isEmpty());
 }
 
@@ -188,7 +188,7 @@ void RunTest::cancelWritesNoFile()
     m_ui->type("Text3(0)", "12");
     m_ui->pressDoIt();
     QCOMPARE(m_ui->saveDialogsShown(), 2);
-    QCOMPARE(m_ui->container()->lines(), 4);
+    QCOMPARE(m_ui->container()->model().rowCount(), size_t(4));
     QCOMPARE(contentsOf(m_dir->filePath("out.CTF")), first);
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList {"out.CTF"});
     QVERIFY(m_ui->messages().isEmpty());

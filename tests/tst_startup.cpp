@@ -2,7 +2,7 @@
 // The window as it opens, its layout, focus order and the Exit and Clear Container commands.
 #include "windowdriver.h"
 
-#include <Qsci/qsciscintilla.h>
+#include "container.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -84,7 +84,7 @@ void StartUpTest::window()
     QCOMPARE(main.font().pointSizeF(), 10.2);
     for (QWidget *child : main.findChildren<QWidget *>()) {
         // Label2's font is the same, set a shade closer; unnamed widgets are
-        // QScintilla's own pop-ups.
+        // the scroll areas' own parts.
         if (child->objectName().isEmpty() || child->objectName().startsWith("Label2"))
             continue;
         QVERIFY2(child->font() == main.font(), qPrintable(child->objectName()));
@@ -317,7 +317,7 @@ void StartUpTest::clearContainer()
     QFETCH(bool, full);
     if (full) {
         m_ui->pressDoIt();
-        QCOMPARE(m_ui->container()->lines(), 12);
+        QCOMPARE(m_ui->container()->model().rowCount(), size_t(12));
     }
     m_ui->showTab(tab);
     const QStringList before = visibleState(*m_ui);
@@ -332,7 +332,7 @@ void StartUpTest::clearContainer()
 
     // The next run fills it again.
     m_ui->pressDoIt();
-    QCOMPARE(m_ui->container()->lines(), 12);
+    QCOMPARE(m_ui->container()->model().rowCount(), size_t(12));
 }
 
 void StartUpTest::exitEndsTheProgram_data()

@@ -2,7 +2,7 @@
 // Clicks, keys and answers for the widget tests.
 #include "windowdriver.h"
 
-#include <Qsci/qsciscintilla.h>
+#include "container.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -179,12 +179,12 @@ void WindowDriver::perform(const UserSteps &steps)
     }
 }
 
-QsciScintilla *WindowDriver::container() const
+Container *WindowDriver::container() const
 {
-    return control<QsciScintilla>(QStringLiteral("Text6"));
+    return control<Container>(QStringLiteral("Text6"));
 }
 
 QString WindowDriver::containerText() const
 {
-    return container()->text();
+    return container()->toPlainText();
 }

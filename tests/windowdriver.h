@@ -11,7 +11,7 @@
 #include <memory>
 #include <optional>
 
-class QsciScintilla;
+class Container;
 class QTabBar;
 
 // One thing a user does to a control: "click" it, "type", "paste" or "erase" its
@@ -68,7 +68,7 @@ public:
     void perform(const UserSteps &steps);
 
     QString containerText() const;
-    QsciScintilla *container() const;
+    Container *container() const;
 
     // What the Save dialog answers from now on: a path, or Cancel when empty.
     void answerSaveDialog(std::optional<QString> path) { m_answer = std::move(path); }

@@ -8,8 +8,6 @@
 #include "savedialog.h"
 #include "tabcontrol.h"
 
-#include <Qsci/qsciscintilla.h>
-
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QFocusEvent>
@@ -222,9 +220,8 @@ void Main::createControls()
     Check3 = layout.add<QCheckBox>(Frame9, QStringLiteral("Check3"),
         QStringLiteral("print to file"), {240, 240, 4572, 372}, 73);
     Check3->setChecked(true);
-    Text6 = new QsciScintilla(Frame9);
+    Text6 = new Container(Frame9);
     layout.place(Text6, QStringLiteral("Text6"), {120, 720, 5412, 4812}, 45);
-    setupContainer(Text6, font());
 
     layout.applyFocusOrder();
 }
@@ -365,7 +362,7 @@ bool Main::eventFilter(QObject *watched, QEvent *event)
             if (auto *lineEdit = qobject_cast<QLineEdit *>(box->box))
                 lineEdit->deselect();
             else
-                Text6->selectAll(false);
+                Text6->deselect();
         }
         break;
     case QEvent::MouseButtonRelease:
@@ -382,9 +379,7 @@ bool Main::eventFilter(QObject *watched, QEvent *event)
         break;
     case QEvent::KeyPress: {
         auto *key = static_cast<QKeyEvent *>(event);
-        // Tab moves on from the Container, as from any text box; QScintilla
-        // would indent.
-        if (watched == Text6 && (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)
+            if (watched == Text6 && (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)
             && !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
             focusNextPrevChild(
                 key->key() == Qt::Key_Tab && !(key->modifiers() & Qt::ShiftModifier));
@@ -426,7 +421,7 @@ void Main::Form_Load()
     }
     for (int j = 0; j < 4; ++j)
         Text5(j)->clear();
-    setContainerText(Text6, {});
+    Text6->clear();
     Text5(0)->setText(QStringLiteral("First Field "));
     Text5(1)->setText(QStringLiteral(" Second Field "));
     Text5(2)->setText(QStringLiteral(" Third Field "));
@@ -454,11 +449,11 @@ void Main::Command1_Click()
     WaitCursor wait;
     // Emptied only once the run is sure to go ahead: a refused run keeps the
     // Container as it was.
-    setContainerText(Text6, {});
+    Text6->clear();
     m_module.BuildLines(std::get<RunPlan>(plan));
     const std::optional<QString> fileProblem
         = m_module.WriteLines(Check3->checkState() == Qt::Checked, CommonDialog1,
-            [this](const std::string &text) { setContainerText(Text6, text); });
+            [this](const LineBuffer &lines) { Text6->setLines(lines); });
     wait.release();
     if (fileProblem)
         warn(*fileProblem);
@@ -466,7 +461,7 @@ void Main::Command1_Click()
 
 void Main::Command2_Click()
 {
-    setContainerText(Text6, {});
+    Text6->clear();
 }
 
 void Main::CBExit_Click()
@@ -583,7 +578,7 @@ void Main::Text5_GotFocus(int index)
 
 void Main::Text6_GotFocus()
 {
-    Text6->selectAll(true);
+    Text6->selectAll();
 }
 
 void Main::Text1_KeyPress(int, int16_t &keyAscii)

@@ -18,7 +18,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
-class QsciScintilla;
+class Container;
 class ControlLayout;
 class Frame;
 class TabControl;
@@ -95,7 +95,7 @@ private:
     Frame *Frame8 = nullptr;
     Frame *Frame9 = nullptr;
     QCheckBox *Check3 = nullptr;
-    QsciScintilla *Text6 = nullptr;
+    Container *Text6 = nullptr;
     ControlArray<QRadioButton> Option3;
     ControlArray<Frame> Frame1;
     ControlArray<Frame> Frame2;

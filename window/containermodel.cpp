@@ -1,0 +1,408 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The Container's piece table.
+#include "containermodel.h"
+
+#include "codepage.h"
+#include "linebuffer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+
+namespace {
+
+// The offsets after every line feed in bytes, for text that has no index yet.
+std::vector<size_t> indexLineFeeds(std::string_view bytes)
+{
+    std::vector<size_t> after;
+    const char *const base = bytes.data();
+    const char *at = base;
+    const char *const end = base + bytes.size();
+    while (const auto *found = static_cast<const char *>(std::memchr(at, '\n', size_t(end - at)))) {
+        at = found + 1;
+        after.push_back(size_t(at - base));
+    }
+    return after;
+}
+
+// A run's lines as the Container's first source. Its index is the run's own
+// list of line starts, unless some line holds a line feed of its own.
+class RunSource final : public TextSource
+{
+public:
+    explicit RunSource(const LineBuffer &lines)
+        : m_lines(lines)
+    {
+        const std::string &newLine = lines.newLine();
+        m_ownIndex = lines.linesHoldLineFeeds() || newLine.empty() || newLine.back() != '\n'
+            || newLine.find('\n') + 1 != newLine.size();
+        if (m_ownIndex)
+            m_afterLineFeeds = indexLineFeeds(lines.text());
+    }
+
+    const char *data() const override { return m_lines.text().data(); }
+    size_t utf16Units(size_t from, size_t to) const override
+    {
+        if (!m_asciiKnown) {
+            m_ascii = isAscii(m_lines.text());
+            m_asciiKnown = true;
+        }
+        return m_ascii ? to - from : TextSource::utf16Units(from, to);
+    }
+    size_t lineFeedCount() const override
+    {
+        return m_ownIndex ? m_afterLineFeeds.size() : m_lines.size();
+    }
+    size_t afterLineFeed(size_t index) const override
+    {
+        if (m_ownIndex)
+            return m_afterLineFeeds[index];
+        // Every line ends with the line break, so a line feed ends where the next line starts.
+        const std::vector<size_t> &starts = m_lines.starts();
+        return index + 1 < starts.size() ? starts[index + 1] : m_lines.text().size();
+    }
+
+private:
+    LineBuffer m_lines;
+    mutable bool m_asciiKnown = false;
+    mutable bool m_ascii = false;
+    bool m_ownIndex = false;
+    std::vector<size_t> m_afterLineFeeds;
+};
+
+// UTF-16 units of whole UTF-8 characters: one for each lead byte, two for a
+// character beyond the basic plane.
+size_t countUtf16(const char *bytes, size_t size)
+{
+    size_t units = 0;
+    for (size_t i = 0; i < size; ++i) {
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        units += size_t((byte & 0xC0) != 0x80) + size_t(byte >= 0xF0);
+    }
+    return units;
+}
+
+TextPiece slice(const TextPiece &piece, size_t from, size_t to)
+{
+    const size_t start = piece.start + from;
+    const size_t end = piece.start + to;
+    return {piece.source, start, to - from, piece.source->lineFeedsIn(start, end)};
+}
+
+} // namespace
+
+// What the user typed or pasted, only ever added to, so that pieces and
+// fragments that point into it stay true.
+class TypedSource final : public TextSource
+{
+public:
+    const char *data() const override { return m_bytes.data(); }
+    size_t lineFeedCount() const override { return m_afterLineFeeds.size(); }
+    size_t afterLineFeed(size_t index) const override { return m_afterLineFeeds[index]; }
+
+    size_t append(std::string_view text)
+    {
+        const size_t start = m_bytes.size();
+        m_bytes.append(text);
+        for (size_t after : indexLineFeeds(text))
+            m_afterLineFeeds.push_back(start + after);
+        return start;
+    }
+
+private:
+    std::string m_bytes;
+    std::vector<size_t> m_afterLineFeeds;
+};
+
+size_t TextSource::lineFeedsUpTo(size_t offset) const
+{
+    // Binary search over the index, whichever way the source keeps it.
+    size_t low = 0;
+    size_t high = lineFeedCount();
+    while (low < high) {
+        const size_t middle = low + (high - low) / 2;
+        if (afterLineFeed(middle) <= offset)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return low;
+}
+
+size_t TextSource::utf16Units(size_t from, size_t to) const
+{
+    return countUtf16(data() + from, to - from);
+}
+
+size_t TextSource::lineFeedsIn(size_t from, size_t to) const
+{
+    // A line feed at p is indexed as p + 1, so those in from..to are the
+    // entries in from + 1..to + 1.
+    return lineFeedsUpTo(to) - lineFeedsUpTo(from);
+}
+
+size_t TextSource::afterLineFeedFrom(size_t from, size_t n) const
+{
+    return afterLineFeed(lineFeedsUpTo(from) + n);
+}
+
+std::string TextFragment::bytes() const
+{
+    std::string out;
+    out.reserve(m_size);
+    forEachChunk([&out](std::string_view chunk) { out.append(chunk); });
+    return out;
+}
+
+ContainerModel::ContainerModel()
+{
+    clear();
+}
+
+void ContainerModel::setLines(const LineBuffer &lines)
+{
+    clear();
+    if (lines.text().empty())
+        return;
+    auto source = std::make_shared<RunSource>(lines);
+    const size_t lineFeeds = source->lineFeedCount();
+    m_pieces.push_back({std::move(source), 0, lines.text().size(), lineFeeds});
+    reindex();
+}
+
+void ContainerModel::clear()
+{
+    // Swapped with empty ones so that their memory goes back, not just their size.
+    std::vector<TextPiece>().swap(m_pieces);
+    std::vector<Step>().swap(m_undo);
+    std::vector<Step>().swap(m_redo);
+    m_typed = std::make_shared<TypedSource>();
+    m_joinNext = false;
+    reindex();
+}
+
+size_t ContainerModel::rowCount() const
+{
+    return (m_lineFeedEnds.empty() ? 0 : m_lineFeedEnds.back()) + 1;
+}
+
+size_t ContainerModel::pieceAt(size_t offset) const
+{
+    return size_t(
+        std::upper_bound(m_byteEnds.begin(), m_byteEnds.end(), offset) - m_byteEnds.begin());
+}
+
+size_t ContainerModel::rowStart(size_t row) const
+{
+    if (row == 0)
+        return 0;
+    if (row >= rowCount())
+        return size();
+    const auto index = size_t(std::lower_bound(m_lineFeedEnds.begin(), m_lineFeedEnds.end(), row)
+        - m_lineFeedEnds.begin());
+    const TextPiece &piece = m_pieces[index];
+    const size_t n = row - lineFeedsBefore(index) - 1;
+    return piece.source->afterLineFeedFrom(piece.start, n) - piece.start + pieceStart(index);
+}
+
+size_t ContainerModel::rowEnd(size_t row) const
+{
+    if (row + 1 >= rowCount())
+        return size();
+    const size_t lineFeed = rowStart(row + 1) - 1;
+    if (lineFeed > rowStart(row) && byteAt(lineFeed - 1) == '\r')
+        return lineFeed - 1;
+    return lineFeed;
+}
+
+size_t ContainerModel::rowOf(size_t offset) const
+{
+    if (offset >= size())
+        return rowCount() - 1;
+    const size_t index = pieceAt(offset);
+    const TextPiece &piece = m_pieces[index];
+    return lineFeedsBefore(index)
+        + piece.source->lineFeedsIn(piece.start, piece.start + offset - pieceStart(index));
+}
+
+char ContainerModel::byteAt(size_t offset) const
+{
+    const size_t index = pieceAt(offset);
+    const TextPiece &piece = m_pieces.at(index);
+    return piece.source->data()[piece.start + offset - pieceStart(index)];
+}
+
+std::string ContainerModel::text(size_t from, size_t to) const
+{
+    return fragment(from, to).bytes();
+}
+
+TextFragment ContainerModel::fragment(size_t from, size_t to) const
+{
+    TextFragment taken;
+    to = std::min(to, size());
+    if (from >= to)
+        return taken;
+    taken.m_size = to - from;
+    for (size_t index = pieceAt(from); index < m_pieces.size() && pieceStart(index) < to; ++index) {
+        const size_t start = pieceStart(index);
+        const TextPiece &piece = m_pieces[index];
+        const size_t first = std::max(from, start) - start;
+        const size_t last = std::min(to, start + piece.length) - start;
+        taken.m_pieces.push_back(
+            first == 0 && last == piece.length ? piece : slice(piece, first, last));
+    }
+    return taken;
+}
+
+TextPiece ContainerModel::appendTyped(std::string_view text)
+{
+    const size_t start = m_typed->append(text);
+    return {m_typed, start, text.size(), m_typed->lineFeedsIn(start, start + text.size())};
+}
+
+void ContainerModel::replace(size_t from, size_t to, std::string_view text)
+{
+    const bool typingOn = m_joinNext && from == to && from == m_joinAt && !m_undo.empty();
+    std::vector<TextPiece> inserted;
+    if (!text.empty())
+        inserted.push_back(appendTyped(text));
+    if (!typingOn)
+        m_undo.emplace_back();
+    replacePieces(from, to, std::move(inserted));
+    m_joinNext = true;
+    m_joinAt = from + text.size();
+}
+
+void ContainerModel::replace(size_t from, size_t to, const TextFragment &fragment)
+{
+    m_undo.emplace_back();
+    replacePieces(from, to, fragment.m_pieces);
+    m_joinNext = false;
+}
+
+void ContainerModel::replacePieces(size_t from, size_t to, std::vector<TextPiece> middle)
+{
+    to = std::min(to, size());
+    from = std::min(from, to);
+    const size_t first = pieceAt(from);
+    size_t last = to > from ? pieceAt(to - 1) + 1 : first;
+    // An insertion inside a piece splits it.
+    if (last == first && first < m_pieces.size() && pieceStart(first) < from)
+        last = first + 1;
+
+    Edit edit;
+    edit.first = first;
+    edit.from = from;
+    edit.removedBytes = to - from;
+    edit.removed.assign(
+        m_pieces.begin() + std::ptrdiff_t(first), m_pieces.begin() + std::ptrdiff_t(last));
+    for (const TextPiece &piece : middle)
+        edit.insertedBytes += piece.length;
+    if (last > first && pieceStart(first) < from)
+        edit.inserted.push_back(slice(m_pieces[first], 0, from - pieceStart(first)));
+    std::move(middle.begin(), middle.end(), std::back_inserter(edit.inserted));
+    if (last > first) {
+        const TextPiece &tail = m_pieces[last - 1];
+        const size_t tailStart = pieceStart(last - 1);
+        if (tailStart + tail.length > to)
+            edit.inserted.push_back(slice(tail, to - tailStart, tail.length));
+    }
+
+    swapPieces(first, last - first, edit.inserted);
+    m_undo.back().push_back(std::move(edit));
+    std::vector<Step>().swap(m_redo);
+}
+
+void ContainerModel::swapPieces(size_t first, size_t count, const std::vector<TextPiece> &with)
+{
+    const auto at = m_pieces.begin() + std::ptrdiff_t(first);
+    m_pieces.erase(at, at + std::ptrdiff_t(count));
+    m_pieces.insert(m_pieces.begin() + std::ptrdiff_t(first), with.begin(), with.end());
+    reindex();
+}
+
+void ContainerModel::reindex()
+{
+    m_utf16Ends.clear();
+    m_byteEnds.resize(m_pieces.size());
+    m_lineFeedEnds.resize(m_pieces.size());
+    size_t bytes = 0;
+    size_t lineFeeds = 0;
+    for (size_t index = 0; index < m_pieces.size(); ++index) {
+        bytes += m_pieces[index].length;
+        lineFeeds += m_pieces[index].lineFeeds;
+        m_byteEnds[index] = bytes;
+        m_lineFeedEnds[index] = lineFeeds;
+    }
+}
+
+ContainerModel::Change ContainerModel::undo()
+{
+    if (m_undo.empty())
+        return {};
+    Step step = std::move(m_undo.back());
+    m_undo.pop_back();
+    for (auto edit = step.rbegin(); edit != step.rend(); ++edit)
+        swapPieces(edit->first, edit->inserted.size(), edit->removed);
+    const Change change {step.front().from, step.front().from + step.front().removedBytes};
+    m_redo.push_back(std::move(step));
+    m_joinNext = false;
+    return change;
+}
+
+ContainerModel::Change ContainerModel::redo()
+{
+    if (m_redo.empty())
+        return {};
+    Step step = std::move(m_redo.back());
+    m_redo.pop_back();
+    for (const Edit &edit : step)
+        swapPieces(edit.first, edit.removed.size(), edit.inserted);
+    const Change change {step.front().from, step.back().from + step.back().insertedBytes};
+    m_undo.push_back(std::move(step));
+    m_joinNext = false;
+    return change;
+}
+
+size_t ContainerModel::utf16Offset(size_t offset) const
+{
+    if (m_utf16Ends.size() != m_pieces.size()) {
+        m_utf16Ends.resize(m_pieces.size());
+        size_t units = 0;
+        for (size_t index = 0; index < m_pieces.size(); ++index) {
+            const TextPiece &piece = m_pieces[index];
+            units += piece.source->utf16Units(piece.start, piece.start + piece.length);
+            m_utf16Ends[index] = units;
+        }
+    }
+    offset = std::min(offset, size());
+    const size_t index = pieceAt(offset);
+    if (index == m_pieces.size())
+        return m_utf16Ends.empty() ? 0 : m_utf16Ends.back();
+    const TextPiece &piece = m_pieces[index];
+    const size_t before = index == 0 ? 0 : m_utf16Ends[index - 1];
+    return before + piece.source->utf16Units(piece.start, piece.start + offset - pieceStart(index));
+}
+
+size_t ContainerModel::offsetOfUtf16(size_t utf16) const
+{
+    utf16Offset(0);
+    const auto index = size_t(
+        std::upper_bound(m_utf16Ends.begin(), m_utf16Ends.end(), utf16) - m_utf16Ends.begin());
+    if (index == m_pieces.size())
+        return size();
+    const TextPiece &piece = m_pieces[index];
+    size_t units = index == 0 ? 0 : m_utf16Ends[index - 1];
+    if (m_utf16Ends[index] - units == piece.length)
+        return pieceStart(index) + utf16 - units;
+    size_t offset = 0;
+    const char *bytes = piece.source->data() + piece.start;
+    while (offset < piece.length && units < utf16) {
+        const auto byte = static_cast<unsigned char>(bytes[offset]);
+        const size_t length = byte < 0x80 ? 1 : byte < 0xE0 ? 2 : byte < 0xF0 ? 3 : 4;
+        units += length == 4 ? 2 : 1;
+        offset += length;
+    }
+    return pieceStart(index) + offset;
+}
