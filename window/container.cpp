@@ -589,7 +589,9 @@ void Container::keyPressEvent(QKeyEvent *event)
         replaceRange(std::min(other, m_caret), std::max(other, m_caret), {});
     } else if (event->matches(QKeySequence::InsertParagraphSeparator)
         || event->matches(QKeySequence::InsertLineSeparator)) {
+        // Each typed row is undone on its own.
         replaceSelection(QStringLiteral("\r\n"));
+        m_model.closeUndoStep();
     } else if (const QString text = typedText(*event); !text.isEmpty()) {
         replaceSelection(text);
     } else {

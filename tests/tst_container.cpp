@@ -1,0 +1,273 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The Container as a text box: keys, mouse, clipboard and undo, through the real window.
+#include "windowdriver.h"
+
+#include "container.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QMenu>
+#include <QMimeData>
+#include <QScrollBar>
+#include <QTest>
+
+namespace {
+
+// Three rows, typed into the Container; the caret ends after the last "c".
+const QString Typed = QStringLiteral("abc\r\nabcdef\r\nabc");
+
+// Presses each step on the box: a key sequence such as "Shift+Home", or
+// "type:" and the text to type.
+void press(QWidget *box, const QStringList &steps)
+{
+    for (const QString &step : steps) {
+        if (step.startsWith(QLatin1String("type:")))
+            WindowDriver::typeKeys(box, step.mid(5));
+        else
+            QTest::keySequence(box, QKeySequence(step));
+    }
+}
+
+QPoint rowPoint(Container *box, int row, int x)
+{
+    return QPoint(x, row * box->fontMetrics().lineSpacing() + box->fontMetrics().lineSpacing() / 2);
+}
+
+} // namespace
+
+class ContainerTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup() { m_ui.reset(); }
+
+    void keys_data();
+    void keys();
+    void mouse_data();
+    void mouse();
+    void clipboardKeepsEveryByte_data();
+    void clipboardKeepsEveryByte();
+    void undoOfTypingOverARun();
+    void contextMenuOffersTheEditCommands();
+
+private:
+    std::unique_ptr<WindowDriver> m_ui;
+    Container *m_box = nullptr;
+};
+
+void ContainerTest::init()
+{
+    m_ui = std::make_unique<WindowDriver>();
+    m_box = m_ui->container();
+    m_ui->type("Text6", "abc");
+    QTest::keyClick(m_box, Qt::Key_Return);
+    WindowDriver::typeKeys(m_box, "abcdef");
+    QTest::keyClick(m_box, Qt::Key_Enter);
+    WindowDriver::typeKeys(m_box, "abc");
+    QCOMPARE(m_ui->containerText(), Typed);
+}
+
+void ContainerTest::keys_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("selected");
+    QTest::addColumn<int>("caret");
+
+    const int lastRow = 13;
+    QTest::newRow("Home goes to the row's start") << QStringList {"Home"} << Typed << "" << lastRow;
+    QTest::newRow("Shift+Home selects to the row's start")
+        << QStringList {"Shift+Home"} << Typed << "abc" << lastRow;
+    QTest::newRow("Up and Up keep the column") << QStringList {"Up", "Up"} << Typed << "" << 3;
+    QTest::newRow("Down from a long row ends at a short row's end")
+        << QStringList {"Up", "End", "Down"} << Typed << "" << 16;
+    QTest::newRow("Shift+Left takes the line break whole") << QStringList {
+        "Home", "Shift+Left"} << Typed << "\r\n" << 11;
+    QTest::newRow("Ctrl+Home, Shift+Down selects a row and its break") << QStringList {
+        "Ctrl+Home", "Shift+Down"} << Typed << "abc\r\n" << 5;
+    QTest::newRow("Ctrl+Shift+Left selects the word before")
+        << QStringList {"Ctrl+Shift+Left"} << Typed << "abc" << lastRow;
+    QTest::newRow("Ctrl+End and Page Up, Page Down stay in the text")
+        << QStringList {"Ctrl+Home", "PgDown", "PgUp", "Ctrl+End"} << Typed << "" << 16;
+    QTest::newRow("Backspace at a row's start joins the rows")
+        << QStringList {"Home", "Backspace"} << "abc\r\nabcdefabc"
+        << "" << 11;
+    QTest::newRow("Delete at a row's end joins the rows")
+        << QStringList {"Ctrl+Home", "End", "Delete"} << "abcabcdef\r\nabc"
+        << "" << 3;
+    QTest::newRow("Enter inserts carriage return and line feed")
+        << QStringList {"Ctrl+Home", "Right", "Return"} << "a\r\nbc\r\nabcdef\r\nabc"
+        << "" << 3;
+    QTest::newRow("Ctrl+A and typing replace everything")
+        << QStringList {"Ctrl+A", "type:zy"} << "zy"
+        << "" << 2;
+    QTest::newRow("Ctrl+A and Delete empty the box") << QStringList {"Ctrl+A", "Delete"} << ""
+                                                     << "" << 0;
+    QTest::newRow("Ctrl+A and Backspace empty the box") << QStringList {"Ctrl+A", "Backspace"} << ""
+                                                        << "" << 0;
+    QTest::newRow("Ctrl+X cuts and Ctrl+V pastes at the caret")
+        << QStringList {"Ctrl+Home", "Shift+End", "Ctrl+X", "Ctrl+End", "Ctrl+V"}
+        << "\r\nabcdef\r\nabcabc"
+        << "" << 16;
+    QTest::newRow("Ctrl+C copies and pasting over the selection replaces it")
+        << QStringList {"Shift+Home", "Ctrl+C", "Ctrl+Home", "Shift+Right", "Ctrl+V"}
+        << "abcbc\r\nabcdef\r\nabc"
+        << "" << 3;
+    QTest::newRow("Ctrl+Z undoes the typing of a row at once")
+        << QStringList {"Ctrl+Z"} << "abc\r\nabcdef\r\n"
+        << "" << 13;
+    QTest::newRow("Ctrl+Z then Ctrl+Y puts it back")
+        << QStringList {"Ctrl+Z", "Ctrl+Y"} << Typed << "" << 16;
+    QTest::newRow("Ctrl+Shift+Z also redoes")
+        << QStringList {"Ctrl+Z", "Ctrl+Shift+Z"} << Typed << "" << 16;
+    QTest::newRow("undo of typing over a selection brings the selection back")
+        << QStringList {"Ctrl+A", "type:xyz", "Ctrl+Z"} << Typed << Typed << 16;
+    QTest::newRow("Tab moves on and types nothing") << QStringList {"Tab"} << Typed << "" << 16;
+}
+
+void ContainerTest::keys()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QString, text);
+    QFETCH(QString, selected);
+    QFETCH(int, caret);
+
+    press(m_box, steps);
+    QCOMPARE(m_ui->containerText(), text);
+    QCOMPARE(m_box->selectedText(), selected);
+    if (steps.last() == QLatin1String("Tab"))
+        QVERIFY(!m_box->hasFocus());
+    else
+        QCOMPARE(m_box->caretOffset(), size_t(caret));
+}
+
+void ContainerTest::mouse_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("selected");
+    QTest::addColumn<int>("caret");
+    QTest::addColumn<QString>("text");
+
+    const QString rows = QStringLiteral("\r\n").repeated(100);
+    QTest::newRow("a click puts the caret at the row's start") << "click"
+                                                               << "" << 5 << Typed;
+    QTest::newRow("Shift+click selects from the caret") << "shift click"
+                                                        << "abc\r\nabcdef" << 11 << Typed;
+    QTest::newRow("a double click selects the word") << "double click"
+                                                     << "abcdef" << 11 << Typed;
+    QTest::newRow("a drag selects what it passes") << "drag"
+                                                   << "abcdef\r\nabc" << 16 << Typed;
+    QTest::newRow("a wheel step scrolls without moving the caret") << "wheel"
+                                                                   << "" << 200 << rows + Typed;
+}
+
+void ContainerTest::mouse()
+{
+    QFETCH(QString, action);
+    QFETCH(QString, selected);
+    QFETCH(int, caret);
+    QFETCH(QString, text);
+
+    QWidget *surface = m_box->viewport();
+    const QPoint rowOneStart = rowPoint(m_box, 1, 1);
+    if (action == "click") {
+        QTest::mouseClick(surface, Qt::LeftButton, {}, rowOneStart);
+    } else if (action == "shift click") {
+        QTest::keyClick(m_box, Qt::Key_Home, Qt::ControlModifier);
+        QTest::mouseClick(surface, Qt::LeftButton, Qt::ShiftModifier, rowPoint(m_box, 1, 400));
+    } else if (action == "double click") {
+        QTest::mouseDClick(surface, Qt::LeftButton, {}, rowPoint(m_box, 1, 10));
+    } else if (action == "drag") {
+        QTest::mousePress(surface, Qt::LeftButton, {}, rowOneStart);
+        QMouseEvent move(QEvent::MouseMove, rowPoint(m_box, 2, 300),
+            surface->mapToGlobal(rowPoint(m_box, 2, 300)), Qt::NoButton, Qt::LeftButton,
+            Qt::NoModifier);
+        QApplication::sendEvent(surface, &move);
+        QTest::mouseRelease(surface, Qt::LeftButton, {}, rowPoint(m_box, 2, 300));
+    } else if (action == "wheel") {
+        QGuiApplication::clipboard()->setText(QStringLiteral("\r\n").repeated(100));
+        QTest::keyClick(m_box, Qt::Key_Home, Qt::ControlModifier);
+        QTest::keySequence(m_box, QKeySequence(QKeySequence::Paste));
+        m_box->verticalScrollBar()->setValue(0);
+        QWheelEvent wheel(rowOneStart, surface->mapToGlobal(rowOneStart), {}, QPoint(0, -120),
+            Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(surface, &wheel);
+        QVERIFY(m_box->verticalScrollBar()->value() > 0);
+    }
+    QCOMPARE(m_box->selectedText(), selected);
+    QCOMPARE(m_box->caretOffset(), size_t(caret));
+    QCOMPARE(m_ui->containerText(), text);
+}
+
+void ContainerTest::clipboardKeepsEveryByte_data()
+{
+    QTest::addColumn<QString>("text");
+
+    QString controls;
+    for (char16_t code = 0; code < 32; ++code)
+        controls += QChar(code);
+    QTest::newRow("codes 0 to 31") << controls;
+    QTest::newRow("a lone carriage return and a lone line feed") << QStringLiteral("a\rb\nc\r\n\r");
+    QTest::newRow("non-Latin text") << QStringLiteral("Ελληνικά, 日本語, עברית, 😀");
+}
+
+void ContainerTest::clipboardKeepsEveryByte()
+{
+    QFETCH(QString, text);
+
+    QTest::keySequence(m_box, QKeySequence(QKeySequence::SelectAll));
+    QGuiApplication::clipboard()->setText(text);
+    QTest::keySequence(m_box, QKeySequence(QKeySequence::Paste));
+    QCOMPARE(m_ui->containerText(), text);
+    QGuiApplication::clipboard()->clear();
+    QTest::keySequence(m_box, QKeySequence(QKeySequence::SelectAll));
+    QTest::keySequence(m_box, QKeySequence(QKeySequence::Copy));
+    QCOMPARE(QGuiApplication::clipboard()->text(), text);
+    QCOMPARE(
+        QGuiApplication::clipboard()->mimeData()->data("text/plain;charset=utf-8"), text.toUtf8());
+}
+
+void ContainerTest::undoOfTypingOverARun()
+{
+    m_ui->click("Check3");
+    m_ui->pressDoIt();
+    const QString run = m_ui->containerText();
+    QCOMPARE(run.count("\r\n"), 11);
+    // Clicking in selects the whole run; typing replaces it, undo brings it back.
+    m_ui->type("Text6", "new");
+    QCOMPARE(m_ui->containerText(), QStringLiteral("new"));
+    QTest::keySequence(m_box, QKeySequence(QKeySequence::Undo));
+    QCOMPARE(m_ui->containerText(), run);
+    QCOMPARE(m_box->selectedText(), run);
+    QTest::keySequence(m_box, QKeySequence(QKeySequence::Redo));
+    QCOMPARE(m_ui->containerText(), QStringLiteral("new"));
+    m_ui->click("Command2");
+    QCOMPARE(m_ui->containerText(), QString());
+    QVERIFY(!m_box->model().canUndo());
+}
+
+void ContainerTest::contextMenuOffersTheEditCommands()
+{
+    QGuiApplication::clipboard()->clear();
+    QStringList offered;
+    QTimer::singleShot(0, [&offered] {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        for (QAction *action : menu->actions()) {
+            if (!action->isSeparator())
+                offered << action->text().remove('&') + (action->isEnabled() ? "" : " (off)");
+        }
+        menu->close();
+    });
+    QContextMenuEvent event(
+        QContextMenuEvent::Mouse, QPoint(5, 5), m_box->viewport()->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(m_box->viewport(), &event);
+    QCOMPARE(offered,
+        QStringList({"Undo", "Redo (off)", "Cut (off)", "Copy (off)", "Paste (off)", "Delete (off)",
+            "Select All"}));
+}
+
+QTEST_MAIN(ContainerTest)
+#include "tst_container.moc"

@@ -1,0 +1,193 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The Container's text model on large texts, checked against a plain string.
+#include "containermodel.h"
+#include "linebuffer.h"
+
+#include <QTest>
+
+#include <random>
+
+// One edit: replace from..to with text.
+struct Edit
+{
+    size_t from;
+    size_t to;
+    std::string text;
+};
+Q_DECLARE_METATYPE(Edit)
+
+namespace {
+
+// A run's lines: "n-00" to "n-999999", each with CR LF.
+LineBuffer millionLines()
+{
+    std::vector<std::string> numbers;
+    for (int n = 0; n < 1000; ++n)
+        numbers.push_back(std::to_string(n));
+    const LineBuffer first = LineBuffer::product(LineBuffer("\r\n", 1), {"n-"});
+    return LineBuffer::product(LineBuffer::product(first, numbers), numbers);
+}
+
+// Rows as a plain scan of the text sees them.
+std::vector<size_t> rowStartsOf(const std::string &text)
+{
+    std::vector<size_t> starts {0};
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n')
+            starts.push_back(i + 1);
+    }
+    return starts;
+}
+
+void compareRows(const ContainerModel &model, const std::string &expected)
+{
+    QCOMPARE(model.size(), expected.size());
+    const std::vector<size_t> starts = rowStartsOf(expected);
+    QCOMPARE(model.rowCount(), starts.size());
+    // Every row near each end, and a spread between.
+    for (size_t row = 0; row < starts.size();
+         row += row < 50 || row + 50 > starts.size() ? 1 : 9973) {
+        QCOMPARE(model.rowStart(row), starts[row]);
+        QCOMPARE(model.rowOf(starts[row]), row);
+        const size_t next = row + 1 < starts.size() ? starts[row + 1] : expected.size();
+        std::string row_text = expected.substr(starts[row], next - starts[row]);
+        while (!row_text.empty() && row_text.back() == '\n') {
+            row_text.pop_back();
+            if (!row_text.empty() && row_text.back() == '\r')
+                row_text.pop_back();
+        }
+        QCOMPARE(model.rowText(row), row_text);
+    }
+}
+
+} // namespace
+
+class ContainerModelTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void editsMatchAPlainString_data();
+    void editsMatchAPlainString();
+    void randomEditsUndoAndRedo();
+    void offsetsInUtf16();
+    void clearGivesTheRunBack();
+};
+
+void ContainerModelTest::editsMatchAPlainString_data()
+{
+    QTest::addColumn<bool>("run");
+    QTest::addColumn<QList<Edit>>("edits");
+
+    QTest::newRow("typing into the middle of a million lines")
+        << true
+        << QList<Edit> {{5'000'000, 5'000'000, "x"}, {5'000'001, 5'000'001, "y"},
+               {5'000'002, 5'000'002, "\r\n"}};
+    QTest::newRow("deleting across many rows and pieces")
+        << true << QList<Edit> {{100, 100, "ab\ncd"}, {50, 2'000'000, ""}, {40, 60, ""}};
+    QTest::newRow("replacing everything, then typing")
+        << true << QList<Edit> {{0, ~size_t(0), "z"}, {1, 1, "\r\n"}, {0, 0, "top\n"}};
+    QTest::newRow("splitting a carriage return from its line feed")
+        << true << QList<Edit> {{5, 5, "|"}, {0, 1, ""}};
+    QTest::newRow("lone line feeds and carriage returns typed into an empty text")
+        << false << QList<Edit> {{0, 0, "a\nb\rc\r\n"}, {2, 2, "\n\n"}, {0, 0, "\r"}};
+    QTest::newRow("an insertion at the very end")
+        << true << QList<Edit> {{~size_t(0), ~size_t(0), "end"}};
+}
+
+void ContainerModelTest::editsMatchAPlainString()
+{
+    QFETCH(bool, run);
+    QFETCH(QList<Edit>, edits);
+
+    ContainerModel model;
+    const LineBuffer lines = run ? millionLines() : LineBuffer();
+    model.setLines(lines);
+    std::string expected = lines.text();
+    compareRows(model, expected);
+    for (Edit edit : edits) {
+        edit.to = std::min(edit.to, expected.size());
+        edit.from = std::min(edit.from, edit.to);
+        model.replace(edit.from, edit.to, edit.text);
+        expected.replace(edit.from, edit.to - edit.from, edit.text);
+        model.closeUndoStep();
+    }
+    compareRows(model, expected);
+    while (model.canUndo())
+        model.undo();
+    QCOMPARE(model.text(0, model.size()), lines.text());
+}
+
+void ContainerModelTest::randomEditsUndoAndRedo()
+{
+    // Two hundred random edits, each checked, then all undone and redone.
+    ContainerModel model;
+    const LineBuffer lines = LineBuffer::product(LineBuffer("\r\n", 1), {"alpha", "beta", "γάμμα"});
+    model.setLines(lines);
+    std::string expected = lines.text();
+    std::vector<std::string> history {expected};
+    std::mt19937 random(20261209);
+    const std::vector<std::string> texts {"", "q", "\r\n", "\n", "long text\r\nwith rows", "é"};
+    for (int step = 0; step < 200; ++step) {
+        // Whole characters only: the model is given UTF-8 edges, as the view gives it.
+        auto edge = [&](size_t offset) {
+            while (offset > 0 && offset < expected.size() && (expected[offset] & 0xC0) == 0x80)
+                --offset;
+            return offset;
+        };
+        const size_t a = edge(random() % (expected.size() + 1));
+        const size_t b = edge(random() % (expected.size() + 1));
+        const std::string &text = texts[random() % texts.size()];
+        model.replace(std::min(a, b), std::max(a, b), text);
+        model.closeUndoStep();
+        expected.replace(std::min(a, b), std::max(a, b) - std::min(a, b), text);
+        QCOMPARE(model.text(0, model.size()), expected);
+        history.push_back(expected);
+    }
+    compareRows(model, expected);
+    for (size_t step = history.size() - 1; step > 0; --step) {
+        model.undo();
+        QCOMPARE(model.text(0, model.size()), history[step - 1]);
+    }
+    QVERIFY(!model.canUndo());
+    while (model.canRedo())
+        model.redo();
+    QCOMPARE(model.text(0, model.size()), expected);
+}
+
+void ContainerModelTest::offsetsInUtf16()
+{
+    ContainerModel model;
+    model.setLines(LineBuffer::product(LineBuffer("\r\n", 1), {"aé😀b"}));
+    const std::string text = model.text(0, model.size());
+    QCOMPARE(text,
+        std::string("a\xc3\xa9\xf0\x9f\x98\x80"
+                    "b\r\n"));
+    const QString asQt = QString::fromStdString(text);
+    for (size_t offset : {0, 1, 3, 7, 8, 10}) {
+        const size_t units = model.utf16Offset(offset);
+        QCOMPARE(qsizetype(units), QString::fromStdString(text.substr(0, offset)).size());
+        QCOMPARE(model.offsetOfUtf16(units), offset);
+    }
+    QCOMPARE(qsizetype(model.utf16Offset(model.size())), asQt.size());
+}
+
+void ContainerModelTest::clearGivesTheRunBack()
+{
+    ContainerModel model;
+    const LineBuffer lines = millionLines();
+    model.setLines(lines);
+    model.replace(10, 10, "x");
+    const TextFragment copied = model.fragment(0, model.size());
+    model.clear();
+    QCOMPARE(model.size(), size_t(0));
+    QCOMPARE(model.rowCount(), size_t(1));
+    QVERIFY(!model.canUndo());
+    // What was copied before stays whole after the model lets go of it.
+    std::string expected = lines.text();
+    expected.insert(10, "x");
+    QCOMPARE(copied.bytes(), expected);
+}
+
+QTEST_GUILESS_MAIN(ContainerModelTest)
+#include "tst_containermodel.moc"
