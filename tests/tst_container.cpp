@@ -4,6 +4,7 @@
 
 #include "container.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QMenu>
@@ -51,6 +52,7 @@ private slots:
     void clipboardKeepsEveryByte();
     void undoOfTypingOverARun();
     void contextMenuOffersTheEditCommands();
+    void screenReaderReadsRowsCaretAndSelection();
 
 private:
     std::unique_ptr<WindowDriver> m_ui;
@@ -267,6 +269,38 @@ void ContainerTest::contextMenuOffersTheEditCommands()
     QCOMPARE(offered,
         QStringList({"Undo", "Redo (off)", "Cut (off)", "Copy (off)", "Paste (off)", "Delete (off)",
             "Select All"}));
+}
+
+void ContainerTest::screenReaderReadsRowsCaretAndSelection()
+{
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(m_box);
+    QVERIFY(accessible);
+    QCOMPARE(accessible->role(), QAccessible::EditableText);
+    QVERIFY(accessible->state().multiLine && accessible->state().editable);
+    QAccessibleTextInterface *text = accessible->textInterface();
+    QVERIFY(text);
+    QCOMPARE(text->characterCount(), int(Typed.size()));
+    QCOMPARE(text->cursorPosition(), int(Typed.size()));
+
+    int start = 0;
+    int end = 0;
+    QCOMPARE(text->textAtOffset(7, QAccessible::LineBoundary, &start, &end),
+        QStringLiteral("abcdef\r\n"));
+    QCOMPARE(std::make_pair(start, end), std::make_pair(5, 13));
+    QCOMPARE(text->textBeforeOffset(7, QAccessible::LineBoundary, &start, &end),
+        QStringLiteral("abc\r\n"));
+    QCOMPARE(
+        text->textAtOffset(7, QAccessible::WordBoundary, &start, &end), QStringLiteral("abcdef"));
+    QCOMPARE(text->textAtOffset(7, QAccessible::CharBoundary, &start, &end), QStringLiteral("c"));
+
+    QTest::keyClick(m_box, Qt::Key_Home, Qt::ShiftModifier);
+    QCOMPARE(text->selectionCount(), 1);
+    text->selection(0, &start, &end);
+    QCOMPARE(std::make_pair(start, end), std::make_pair(13, 16));
+    // A screen reader may move the caret too.
+    text->setCursorPosition(2);
+    QCOMPARE(m_box->caretOffset(), size_t(2));
+    QCOMPARE(text->selectionCount(), 0);
 }
 
 QTEST_MAIN(ContainerTest)

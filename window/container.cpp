@@ -83,9 +83,10 @@ QString typedText(const QKeyEvent &event)
     const QString text = event.text();
     if (text.isEmpty())
         return {};
-    // Ctrl with a key is a command; AltGr (Ctrl+Alt on some systems) still types.
+    // Ctrl or Alt with a key is a command (Alt+E is "&Exit"); AltGr, which some
+    // systems report as Ctrl+Alt, still types.
     const Qt::KeyboardModifiers modifiers = event.modifiers();
-    if (modifiers.testFlag(Qt::ControlModifier) && !modifiers.testFlag(Qt::AltModifier))
+    if (modifiers.testFlag(Qt::ControlModifier) != modifiers.testFlag(Qt::AltModifier))
         return {};
     const QChar first = text.front();
     if (first.unicode() < 0x20 || first.unicode() == 0x7F)
