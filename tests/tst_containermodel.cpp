@@ -164,7 +164,7 @@ void ContainerModelTest::offsetsInUtf16()
         std::string("a\xc3\xa9\xf0\x9f\x98\x80"
                     "b\r\n"));
     const QString asQt = QString::fromStdString(text);
-    for (size_t offset : {0, 1, 3, 7, 8, 10}) {
+    for (size_t offset : {0UL, 1UL, 3UL, 7UL, 8UL, 10UL}) {
         const size_t units = model.utf16Offset(offset);
         QCOMPARE(qsizetype(units), QString::fromStdString(text.substr(0, offset)).size());
         QCOMPARE(model.offsetOfUtf16(units), offset);
