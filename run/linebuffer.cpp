@@ -70,8 +70,8 @@ LineBuffer LineBuffer::product(const LineBuffer &prefixes, const std::vector<std
     LineBuffer lines;
     lines.m_newLine = prefixes.m_newLine;
     auto data = std::make_shared<Data>();
-    std::string &text = data->text;
-    std::vector<size_t> &starts = data->starts;
+    std::string &bytes = data->text;
+    std::vector<size_t> &lineStarts = data->starts;
     data->lineFeedsInside = prefixes.linesHoldLineFeeds()
         || std::any_of(pieces.begin(), pieces.end(),
             [](const std::string &piece) { return piece.find('\n') != std::string::npos; });
@@ -84,18 +84,19 @@ LineBuffer LineBuffer::product(const LineBuffer &prefixes, const std::vector<std
     // string appends would double their cost.
     const size_t total = prefixBytes * pieces.size() + pieceBytes * prefixes.size()
         + count * lines.m_newLine.size();
-    text.reserve(total);
-    starts.reserve(count);
-    adviseHugePages(text.data(), text.capacity());
-    adviseHugePages(reinterpret_cast<char *>(starts.data()), starts.capacity() * sizeof(size_t));
-    text.resize(total);
-    starts.resize(count);
-    char *const base = text.data();
+    bytes.reserve(total);
+    lineStarts.reserve(count);
+    adviseHugePages(bytes.data(), bytes.capacity());
+    adviseHugePages(
+        reinterpret_cast<char *>(lineStarts.data()), lineStarts.capacity() * sizeof(size_t));
+    bytes.resize(total);
+    lineStarts.resize(count);
+    char *const base = bytes.data();
     char *out = base;
-    size_t *start = starts.data();
-    auto put = [&out](std::string_view text) {
-        std::memcpy(out, text.data(), text.size());
-        out += text.size();
+    size_t *start = lineStarts.data();
+    auto put = [&out](std::string_view part) {
+        std::memcpy(out, part.data(), part.size());
+        out += part.size();
     };
     for (size_t i = 0; i < prefixes.size(); ++i) {
         const std::string_view prefix = prefixes.line(i);

@@ -254,7 +254,9 @@ void ContainerTest::contextMenuOffersTheEditCommands()
 {
     QGuiApplication::clipboard()->clear();
     QStringList offered;
-    QTimer::singleShot(0, [&offered] {
+    QTimer reader;
+    reader.setSingleShot(true);
+    connect(&reader, &QTimer::timeout, [&offered] {
         auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
         QVERIFY(menu);
         for (QAction *action : menu->actions()) {
@@ -263,6 +265,7 @@ void ContainerTest::contextMenuOffersTheEditCommands()
         }
         menu->close();
     });
+    reader.start(0);
     QContextMenuEvent event(
         QContextMenuEvent::Mouse, QPoint(5, 5), m_box->viewport()->mapToGlobal(QPoint(5, 5)));
     QApplication::sendEvent(m_box->viewport(), &event);

@@ -22,6 +22,7 @@ namespace {
 LineBuffer millionLines()
 {
     std::vector<std::string> numbers;
+    numbers.reserve(1000);
     for (int n = 0; n < 1000; ++n)
         numbers.push_back(std::to_string(n));
     const LineBuffer first = LineBuffer::product(LineBuffer("\r\n", 1), {"n-"});

@@ -80,7 +80,7 @@ bool isWordCharacter(QChar character)
 // Text a key press types, or nothing for keys that are commands.
 QString typedText(const QKeyEvent &event)
 {
-    const QString text = event.text();
+    QString text = event.text();
     if (text.isEmpty())
         return {};
     // Ctrl or Alt with a key is a command (Alt+E is "&Exit"); AltGr, which some
@@ -115,6 +115,13 @@ Container::~Container() = default;
 
 void Container::setLines(const LineBuffer &lines)
 {
+    // The primary selection stands for a selection in the text; with the text
+    // gone it would only keep the old run's lines alive into the next run.
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    if (clipboard->supportsSelection()
+        && qobject_cast<const ContainerMimeData *>(clipboard->mimeData(QClipboard::Selection)))
+        clipboard->clear(QClipboard::Selection);
+    m_primary.stop();
     m_model.setLines(lines);
     m_anchor = m_caret = 0;
     m_goalX = -1;
