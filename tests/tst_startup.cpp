@@ -4,9 +4,11 @@
 
 #include <Qsci/qsciscintilla.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -56,6 +58,9 @@ private slots:
     void controlState_data();
     void controlState();
     void moduleValues();
+    void accessibleNames_data();
+    void accessibleNames();
+    void everyControlHasItsOwnAccessibleName();
     void geometry_data();
     void geometry();
     void hiddenPanelsKeepTheirPlaces();
@@ -167,6 +172,112 @@ void StartUpTest::moduleValues()
     QCOMPARE(QByteArray::fromStdString(module.LineList.text()), QByteArray("\r\n").repeated(11));
     QCOMPARE(m_ui->containerText(), QString());
     QCOMPARE(m_ui->window().CommonDialog1.FileName, QStringLiteral("Test"));
+}
+
+void StartUpTest::accessibleNames_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QAccessible::Role>("role");
+    QTest::addColumn<QString>("name");
+    auto row = [](const QString &control, QAccessible::Role role, const QString &name) {
+        QTest::newRow(qPrintable(control)) << control << role << name;
+    };
+    row("Main", QAccessible::Window, "Kelvaro");
+    row("Picture1", QAccessible::Border, "Commands");
+    row("Command1", QAccessible::Button, "Do IT");
+    row("Command2", QAccessible::Button, "Clear Container");
+    row("CBExit", QAccessible::Button, "Exit");
+    row("MainFrame", QAccessible::Grouping, "Pages");
+    row("SSTab1", QAccessible::Client, "setup, Fields and Container");
+    row("page 0", QAccessible::Client, "setup tab");
+    row("page 1", QAccessible::Client, "Fields tab");
+    row("page 2", QAccessible::Client, "Container tab");
+    row("Frame7", QAccessible::Grouping, "number of counters");
+    row("Option3(0)", QAccessible::RadioButton, "one");
+    row("Option3(1)", QAccessible::RadioButton, "two");
+    row("Option3(2)", QAccessible::RadioButton, "three");
+    const char *places[] = {"left", "middle", "right"};
+    for (int i = 0; i < 3; ++i) {
+        const QString counter = QStringLiteral(", counter %1").arg(i + 1);
+        row(element("Frame1", i), QAccessible::Grouping,
+            QStringLiteral("Counter %1 (the %2 panel)").arg(i + 1).arg(places[i]));
+        row(element("Frame2", i), QAccessible::Grouping, "Type" + counter);
+        row(element("Option1", i), QAccessible::RadioButton, "Alpha" + counter);
+        row(element("Option4", i), QAccessible::RadioButton, "Numeric" + counter);
+        row(element("Frame5", i), QAccessible::Grouping, "Direction" + counter);
+        row(element("Option2", i), QAccessible::RadioButton, "UP" + counter);
+        row(element("Option5", i), QAccessible::RadioButton, "Down" + counter);
+        row(element("Frame3", i), QAccessible::Grouping, "Padding" + counter);
+        row(element("Check1", i), QAccessible::CheckBox, "Padded" + counter);
+        row(element("Text1", i), QAccessible::EditableText, "pad width" + counter);
+        row(element("Frame4", i), QAccessible::Grouping, "Start Count frame" + counter);
+        row(element("Text2", i), QAccessible::EditableText, "Start Count" + counter);
+        row(element("ENdCntFrm", i), QAccessible::Grouping, "End Count frame" + counter);
+        row(element("Text3", i), QAccessible::EditableText, "End Count" + counter);
+        row(element("Frame6", i), QAccessible::Grouping, "Step frame" + counter);
+        row(element("Text4", i), QAccessible::EditableText, "Step" + counter);
+    }
+    row("Frame8", QAccessible::Grouping, "Fields, in the order a line reads");
+    for (int j = 0; j < 4; ++j) {
+        const QString field = QStringLiteral("Field %1").arg(j + 1);
+        row(element("Label1", j), QAccessible::StaticText, field);
+        // Named by the label beside it.
+        row(element("Text5", j), QAccessible::EditableText, field);
+    }
+    for (int k = 0; k < 3; ++k)
+        row(element("Label2", k), QAccessible::StaticText,
+            QStringLiteral("+ Counter %1 here +").arg(k + 1));
+    row("Frame9", QAccessible::Grouping, "Container and print to file");
+    row("Check3", QAccessible::CheckBox, "print to file");
+    row("Text6", QAccessible::EditableText, "Container");
+}
+
+void StartUpTest::accessibleNames()
+{
+    QFETCH(QString, control);
+    QFETCH(QAccessible::Role, role);
+    QFETCH(QString, name);
+    QWidget *widget = nullptr;
+    if (control.startsWith("page ")) {
+        // The pages are the tab control's children that are not its headers.
+        const QList<QWidget *> pages = m_ui->control("SSTab1")->findChildren<QWidget *>(
+            QString(), Qt::FindDirectChildrenOnly);
+        QList<QWidget *> onlyPages;
+        for (QWidget *page : pages) {
+            if (!qobject_cast<QTabBar *>(page))
+                onlyPages << page;
+        }
+        widget = onlyPages.at(control.mid(5).toInt());
+    } else {
+        widget = m_ui->control(control);
+    }
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(widget);
+    QVERIFY(accessible);
+    QCOMPARE(accessible->role(), role);
+    QCOMPARE(accessible->text(QAccessible::Name), name);
+    if (auto *label = qobject_cast<QLabel *>(widget); label && label->buddy()) {
+        const auto labelled = accessible->relations(QAccessible::Labelled);
+        QCOMPARE(labelled.size(), 1);
+        QCOMPARE(labelled.first().first->object(), label->buddy());
+    }
+}
+
+void StartUpTest::everyControlHasItsOwnAccessibleName()
+{
+    QHash<QString, QString> owners;
+    for (QWidget *widget : m_ui->window().findChildren<QWidget *>()) {
+        // Qt's own parts of a control are named qt_...
+        if (widget->objectName().isEmpty() || widget->objectName().startsWith("qt_"))
+            continue;
+        // A label that names its box shares its name with that box.
+        if (auto *label = qobject_cast<QLabel *>(widget); label && label->buddy())
+            continue;
+        const QString name = QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
+        QVERIFY2(!name.isEmpty(), qPrintable(widget->objectName()));
+        QVERIFY2(!owners.contains(name),
+            qPrintable(widget->objectName() + " reads as " + owners.value(name) + " does"));
+        owners.insert(name, widget->objectName());
+    }
 }
 
 void StartUpTest::geometry_data()

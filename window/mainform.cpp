@@ -2,6 +2,7 @@
 // The Kelvaro window.
 #include "mainform.h"
 
+#include "accessiblenames.h"
 #include "container.h"
 #include "frame.h"
 #include "keyfilters.h"
@@ -112,6 +113,7 @@ public:
         control->setObjectName(name);
         control->setGeometry(
             pixels(box.left), pixels(box.top), pixels(box.width), pixels(box.height));
+        nameForScreenReaders(control);
         if (tabIndex >= 0)
             takesFocusAt(tabIndex, control);
     }
@@ -135,6 +137,7 @@ private:
 Main::Main(QWidget *parent)
     : QWidget(parent)
 {
+    installWindowRole();
     setObjectName(QStringLiteral("Main"));
     setWindowTitle(QStringLiteral("Kelvaro"));
     setWindowIcon(QIcon(QStringLiteral(":/kelvaro/org.kelvaro.Kelvaro.svg")));

@@ -40,6 +40,7 @@ TabControl::TabControl(QWidget *parent)
 QWidget *TabControl::addPage(const QString &caption)
 {
     auto *page = new QWidget(this);
+    page->setAccessibleName(tr("%1 tab").arg(caption));
     page->setGeometry(rect());
     m_pages.push_back(page);
     m_tabBar->addTab(caption);
