@@ -66,6 +66,8 @@ private slots:
     void hiddenPanelsKeepTheirPlaces();
     void focusOrder_data();
     void focusOrder();
+    void tabShortcuts_data();
+    void tabShortcuts();
     void clearContainer_data();
     void clearContainer();
     void exitEndsTheProgram_data();
@@ -409,6 +411,53 @@ void StartUpTest::focusOrder()
         backward.prepend(m_ui->focusedControl());
     }
     QCOMPARE(backward, order + QStringList {order.first()});
+}
+
+void StartUpTest::tabShortcuts_data()
+{
+    QTest::addColumn<int>("tab");
+    QTest::addColumn<QString>("focus");
+    QTest::addColumn<QKeyCombination>("keys");
+    QTest::addColumn<int>("shown");
+    const char *tabs[] = {"setup", "Fields", "Container"};
+    // A box, a button and the headers: the keys work wherever the focus is.
+    const char *boxes[] = {"Text2(0)", "Text5(0)", "Text6"};
+    const struct
+    {
+        const char *name;
+        QKeyCombination keys;
+        int step;
+    } shortcuts[] = {{"Ctrl+Tab", Qt::CTRL | Qt::Key_Tab, 1},
+        {"Ctrl+Shift+Tab", Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab, 2},
+        {"Ctrl+Page Down", Qt::CTRL | Qt::Key_PageDown, 1},
+        {"Ctrl+Page Up", Qt::CTRL | Qt::Key_PageUp, 2}};
+    for (int tab = 0; tab < 3; ++tab) {
+        for (const char *focus : {boxes[tab], "Command1", "SSTab1"}) {
+            for (const auto &shortcut : shortcuts) {
+                const int shown = (tab + shortcut.step) % 3;
+                QTest::addRow(
+                    "%s on %s, in %s, shows %s", shortcut.name, tabs[tab], focus, tabs[shown])
+                    << tab << focus << shortcut.keys << shown;
+            }
+        }
+    }
+}
+
+void StartUpTest::tabShortcuts()
+{
+    QFETCH(int, tab);
+    QFETCH(QString, focus);
+    QFETCH(QKeyCombination, keys);
+    QFETCH(int, shown);
+    m_ui->showTab(tab);
+    QWidget *target
+        = focus == "SSTab1" ? m_ui->window().findChild<QTabBar *>() : m_ui->control(focus);
+    target->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(target, keys.key(), keys.keyboardModifiers());
+    QCOMPARE(m_ui->currentTab(), shown);
+    // The focus stays where the user can see it: a box left behind on the
+    // hidden page hands it to the page in front.
+    QVERIFY(QApplication::focusWidget()->isVisible());
 }
 
 void StartUpTest::clearContainer_data()
