@@ -353,12 +353,17 @@ bool Main::eventFilter(QObject *watched, QEvent *event)
         return QWidget::eventFilter(watched, event);
 
     switch (event->type()) {
-    case QEvent::FocusIn:
+    case QEvent::FocusIn: {
+        // The focus coming back from a context menu, a dialog or another
+        // window finds the caret and the selection as the user left them: a
+        // Paste chosen from the box's menu goes in at the caret.
+        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+        if (reason == Qt::PopupFocusReason || reason == Qt::ActiveWindowFocusReason)
+            break;
         box->gotFocus();
-        m_focusedByClick = static_cast<QFocusEvent *>(event)->reason() == Qt::MouseFocusReason
-            ? box->box
-            : nullptr;
+        m_focusedByClick = reason == Qt::MouseFocusReason ? box->box : nullptr;
         break;
+    }
     // A click puts the caret where it lands, so the selection made as the focus
     // arrived is made again once the click is over. Pressed inside that
     // selection, the click would start dragging the whole text away; it is
