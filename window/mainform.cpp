@@ -144,7 +144,11 @@ Main::Main(QWidget *parent)
     QFont arial(QStringLiteral("Arial"));
     arial.setPointSizeF(10.2);
     setFont(arial);
-    setFixedSize(pixels(6144), pixels(7080));
+    // The layout stays at the top-left whatever the window's size. A window
+    // that may grow is what lets a maximize succeed: on Wayland a fixed-size
+    // window cannot take the size it is given, and the compositor ends it.
+    setMinimumSize(pixels(6144), pixels(7080));
+    resize(minimumSize());
 
     createControls();
     connectHandlers();
