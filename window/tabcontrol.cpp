@@ -50,10 +50,11 @@ TabControl::TabControl(QWidget *parent)
     } switches[] = {{Qt::CTRL | Qt::Key_Tab, 1}, {Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab, -1},
         {Qt::CTRL | Qt::SHIFT | Qt::Key_Tab, -1}, {Qt::CTRL | Qt::Key_PageDown, 1},
         {Qt::CTRL | Qt::Key_PageUp, -1}};
-    for (const auto &[key, step] : switches) {
-        auto *shortcut = new QShortcut(QKeySequence(key), this);
+    for (const auto &keys : switches) {
+        auto *shortcut = new QShortcut(QKeySequence(keys.key), this);
         shortcut->setContext(Qt::WindowShortcut);
-        connect(shortcut, &QShortcut::activated, this, [this, step = step] { switchPage(step); });
+        const int step = keys.step;
+        connect(shortcut, &QShortcut::activated, this, [this, step] { switchPage(step); });
     }
 }
 
