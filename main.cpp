@@ -9,7 +9,7 @@
 
 namespace {
 
-// Qt would fail with a screenful of plugin messages; one line says what to do.
+// Qt would fail with a screenful of plugin messages; one line says what is missing.
 bool hasDisplay()
 {
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
@@ -24,8 +24,8 @@ bool hasDisplay()
 int main(int argc, char *argv[])
 {
     if (!hasDisplay()) {
-        std::fputs("kelvaro: no display found; Kelvaro needs a graphical desktop "
-                   "(without one, run it as: xvfb-run kelvaro)\n",
+        std::fputs("kelvaro: no display found. Kelvaro is a desktop program and needs a graphical "
+                   "session.\n",
             stderr);
         return EXIT_FAILURE;
     }

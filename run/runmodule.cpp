@@ -58,7 +58,7 @@ class PanelReader
 {
 public:
     explicit PanelReader(int counter)
-        : m_counter(counter)
+        : m_counter(RunModule::counterName(counter))
     { }
 
     int16_t number(const QString &text, const QString &box)
@@ -69,8 +69,7 @@ public:
         if (!value) {
             fail(RunModule::tr("Counter %1: the %2 box reads %3, which is outside -32768 to "
                                "32767. Type a number in that range.")
-                     .arg(m_counter)
-                     .arg(box, quoted(text)));
+                     .arg(m_counter, box, quoted(text)));
         }
         return value.value_or(0);
     }
@@ -83,16 +82,14 @@ public:
         if (!character) {
             fail(RunModule::tr("Counter %1 is an Alpha counter, but its %2 box is empty. Type a "
                                "letter or a digit into it.")
-                     .arg(m_counter)
-                     .arg(box));
+                     .arg(m_counter, box));
             return 0;
         }
         const std::optional<uint8_t> code = ansiCode(*character);
         if (!code) {
             fail(RunModule::tr("Counter %1: the %2 box begins with %3, which has no code in the "
                                "Windows-1252 code page. Type a letter or a digit instead.")
-                     .arg(m_counter)
-                     .arg(box, describeCharacter(*character)));
+                     .arg(m_counter, box, describeCharacter(*character)));
             return 0;
         }
         return *code;
@@ -107,7 +104,7 @@ public:
     const QString &problem() const { return m_problem; }
 
 private:
-    int m_counter;
+    QString m_counter;
     QString m_problem;
 };
 
@@ -150,19 +147,25 @@ std::variant<CounterSettings, QString> readCounter(const CounterPanel &panel, in
             return RunModule::tr("Counter %1 counts up from %2, but its End Count %3 lies below "
                                  "that, so it makes no value. Choose “Down”, or make the End "
                                  "Count at least %2.")
-                .arg(counter)
-                .arg(from, to);
+                .arg(RunModule::counterName(counter), from, to);
         }
         return RunModule::tr("Counter %1 counts down from %2, but its End Count %3 lies above "
                              "that, so it makes no value. Choose “UP”, or make the End Count at "
                              "most %2.")
-            .arg(counter)
-            .arg(from, to);
+            .arg(RunModule::counterName(counter), from, to);
     }
     return settings;
 }
 
 } // namespace
+
+QString RunModule::counterName(int counter)
+{
+    const char *const places[] = {QT_TR_NOOP("the left panel"), QT_TR_NOOP("the middle panel"),
+        QT_TR_NOOP("the right panel")};
+    Q_ASSERT(counter >= 1 && counter <= 3);
+    return tr("Counter %1 (%2)").arg(counter).arg(tr(places[counter - 1]));
+}
 
 void RunModule::ReadCounterCount(const std::array<bool, 3> &counterOptions)
 {

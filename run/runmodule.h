@@ -78,6 +78,10 @@ public:
     LineBuffer LineList;
     QString OutputFileName;
 
+    // Counter 1 to 3 as the messages name it: every panel's caption reads
+    // "Counter 1", so the name says where its panel stands.
+    static QString counterName(int counter);
+
     void ReadCounterCount(const std::array<bool, 3> &counterOptions);
 
     // Reads every setting the run will use, for CounterCount counters. Returns the

@@ -223,7 +223,8 @@ void FaultsTest::badInput_data()
                    ui.paste(box, digits);
            })
         << 0
-        << "Counter 1: the Start Count box reads “111111111111111111111111…11111111 (10,000 "
+        << "Counter 1 (the left panel): the Start Count box reads "
+           "“111111111111111111111111…11111111 (10,000 "
            "characters)”";
     QTest::newRow("10,000 zeros before a number") << Input([](WindowDriver &ui) {
         ui.paste("Text2(0)", QString(10'000, QLatin1Char('0')) + "5");
@@ -269,7 +270,7 @@ void FaultsTest::badInput_data()
         }
         for (int j = 0; j < 4; ++j)
             ui.paste("Text5(" + QString::number(j) + ")", QString(10'000, QChar(0x1F600 & 0xFFFF)));
-    }) << 0 << "Counter 1: the pad width box reads “9e9”";
+    }) << 0 << "Counter 1 (the left panel): the pad width box reads “9e9”";
 }
 
 void FaultsTest::badInput()

@@ -5,9 +5,15 @@
 
 #include "container.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QTest>
+
+#include <algorithm>
 
 namespace {
 
@@ -47,6 +53,8 @@ private slots:
     void pastedTextIsTakenAsItIs();
     void selectAllOnFocus_data();
     void selectAllOnFocus();
+    void focusComingBackKeepsTheCaret_data();
+    void focusComingBackKeepsTheCaret();
 
 private:
     std::unique_ptr<WindowDriver> m_ui;
@@ -249,6 +257,54 @@ void GuardsTest::selectAllOnFocus()
         QCOMPARE(m_ui->container()->selectedText(), m_ui->containerText());
         QVERIFY(!m_ui->containerText().isEmpty());
     }
+}
+
+void GuardsTest::focusComingBackKeepsTheCaret_data()
+{
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("how");
+    for (const char *box : {"Text1(0)", "Text2(0)", "Text3(0)", "Text4(0)", "Text5(0)"}) {
+        QTest::addRow("Paste from %s's menu goes in at the caret", box) << box << "menu";
+        QTest::addRow("%s typed into after another window", box) << box << "window";
+    }
+}
+
+void GuardsTest::focusComingBackKeepsTheCaret()
+{
+    QFETCH(QString, box);
+    QFETCH(QString, how);
+    const QByteArray name = box.toLatin1();
+    prepare(*m_ui, {name.constData(), false}, "1234");
+    auto *lineEdit = m_ui->control<QLineEdit>(box);
+    QTest::keyClick(lineEdit, Qt::Key_Home);
+    QTest::keyClick(lineEdit, Qt::Key_Right);
+
+    if (how == "menu") {
+        QGuiApplication::clipboard()->setText(QStringLiteral("9"));
+        // A right click, and the request for a menu that the desktop sends with it.
+        const QPoint where = lineEdit->rect().center();
+        QTest::mouseClick(lineEdit, Qt::RightButton, {}, where);
+        QContextMenuEvent request(QContextMenuEvent::Mouse, where, lineEdit->mapToGlobal(where));
+        QApplication::sendEvent(lineEdit, &request);
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        const QList<QAction *> actions = menu->actions();
+        const auto paste = std::find_if(actions.begin(), actions.end(),
+            [](const QAction *action) { return action->text().startsWith("&Paste"); });
+        QVERIFY(paste != actions.end());
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(*paste).center());
+    } else {
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        other.close();
+        m_ui->window().activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&m_ui->window()));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_9);
+    }
+    QCOMPARE(QApplication::focusWidget(), lineEdit);
+    QCOMPARE(lineEdit->text(), QStringLiteral("19234"));
 }
 
 QTEST_MAIN(GuardsTest)

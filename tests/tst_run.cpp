@@ -272,33 +272,39 @@ void RunTest::refusals_data()
 
     QTest::newRow("an empty Alpha Start Count")
         << Steps {{"click", "Option1(0)", {}}, {"erase", "Text2(0)", {}}}
-        << "Counter 1 is an Alpha counter, but its Start Count box is empty.";
+        << "Counter 1 (the left panel) is an Alpha counter, but its Start Count box is empty.";
     QTest::newRow("an Alpha End Count without a code")
         << Steps {{"click", "Option3(1)", {}}, {"click", "Option1(1)", {}},
                {"paste", "Text3(1)", QStringLiteral("Жx")}}
-        << "Counter 2: the End Count box begins with “Ж” (U+0416), which has no code in the "
+        << "Counter 2 (the middle panel): the End Count box begins with “Ж” (U+0416), which has no "
+           "code in the "
            "Windows-1252 code page.";
     QTest::newRow("an End Count above the range")
         << Steps {{"type", "Text3(0)", "40000"}}
-        << "Counter 1: the End Count box reads “40000”, which is outside -32768 to 32767.";
+        << "Counter 1 (the left panel): the End Count box reads “40000”, which is outside -32768 "
+           "to 32767.";
     QTest::newRow("a pasted Start Count below the range")
         << Steps {{"paste", "Text2(0)", "-32769"}}
-        << "Counter 1: the Start Count box reads “-32769”, which is outside -32768 to 32767.";
+        << "Counter 1 (the left panel): the Start Count box reads “-32769”, which is outside "
+           "-32768 to 32767.";
     QTest::newRow("a Step of counter 3 above the range") << Steps {{"click", "Option3(2)", {}},
-        {"type", "Text4(2)", "99999"}} << "Counter 3: the Step box reads “99999”";
-    QTest::newRow("a pad width above the range") << Steps {{"click", "Check1(0)", {}},
-        {"type", "Text1(0)", "70000"}} << "Counter 1: the pad width box reads “70000”";
+        {"type", "Text4(2)", "99999"}} << "Counter 3 (the right panel): the Step box reads “99999”";
+    QTest::newRow("a pad width above the range")
+        << Steps {{"click", "Check1(0)", {}}, {"type", "Text1(0)", "70000"}}
+        << "Counter 1 (the left panel): the pad width box reads “70000”";
     QTest::newRow("counting up from above the end")
         << Steps {{"click", "Option3(1)", {}}, {"type", "Text2(1)", "30"}}
-        << "Counter 2 counts up from 30, but its End Count 20 lies below that, so it makes no "
+        << "Counter 2 (the middle panel) counts up from 30, but its End Count 20 lies below that, "
+           "so it makes no "
            "value. Choose “Down”, or make the End Count at least 30.";
     QTest::newRow("counting down from below the end")
         << Steps {{"click", "Option5(0)", {}}, {"type", "Text2(0)", "5"}}
-        << "Counter 1 counts down from 5, but its End Count 10 lies above that, so it makes no "
+        << "Counter 1 (the left panel) counts down from 5, but its End Count 10 lies above that, "
+           "so it makes no "
            "value. Choose “UP”, or make the End Count at most 5.";
     QTest::newRow("letters counting up from Z")
         << Steps {{"click", "Option1(0)", {}}, {"type", "Text2(0)", "Z"}, {"type", "Text3(0)", "A"}}
-        << "Counter 1 counts up from “Z”, but its End Count “A” lies below that";
+        << "Counter 1 (the left panel) counts up from “Z”, but its End Count “A” lies below that";
     QTest::newRow("more lines than the limit")
         << Steps {{"click", "Option3(1)", {}}, {"type", "Text2(0)", "1"},
                {"type", "Text3(0)", "201"}, {"paste", "Text2(1)", "-32768"},

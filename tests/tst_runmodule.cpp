@@ -108,7 +108,8 @@ void RunModuleTest::plan_data()
                s.panels[0].width = "99999";
            })
         << qint64(0)
-        << "Counter 1: the pad width box reads “99999”, which is outside -32768 to 32767.";
+        << "Counter 1 (the left panel): the pad width box reads “99999”, which is outside -32768 "
+           "to 32767.";
     QTest::newRow("an Alpha counter's width is not read") << Change([](RunSettings &s) {
         s.panels[0] = {true, true, true, "99999", "A", "E", "1"};
     }) << qint64(5) << QString();

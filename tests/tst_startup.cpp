@@ -4,9 +4,11 @@
 
 #include "container.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -56,11 +58,16 @@ private slots:
     void controlState_data();
     void controlState();
     void moduleValues();
+    void accessibleNames_data();
+    void accessibleNames();
+    void everyControlHasItsOwnAccessibleName();
     void geometry_data();
     void geometry();
     void hiddenPanelsKeepTheirPlaces();
     void focusOrder_data();
     void focusOrder();
+    void tabShortcuts_data();
+    void tabShortcuts();
     void clearContainer_data();
     void clearContainer();
     void exitEndsTheProgram_data();
@@ -78,7 +85,21 @@ void StartUpTest::window()
     QCOMPARE(main.windowTitle(), QStringLiteral("Kelvaro"));
     QVERIFY(!main.windowIcon().isNull());
     QCOMPARE(main.size(), QSize(pixels(6144), pixels(7080)));
-    QCOMPARE(main.minimumSize(), main.maximumSize());
+    // It may grow, so that every window manager can maximize it safely; the
+    // layout stays at its top-left.
+    QCOMPARE(main.minimumSize(), main.size());
+    QCOMPARE(main.maximumSize(), QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
+    QHash<QString, QRect> layout;
+    for (QWidget *child : main.findChildren<QWidget *>())
+        layout.insert(child->objectName(), QRect(child->mapTo(&main, QPoint(0, 0)), child->size()));
+    main.showMaximized();
+    QTRY_VERIFY(main.width() > pixels(6144) && main.height() > pixels(7080));
+    for (QWidget *child : main.findChildren<QWidget *>()) {
+        if (!child->objectName().isEmpty()) {
+            QCOMPARE(QRect(child->mapTo(&main, QPoint(0, 0)), child->size()),
+                layout.value(child->objectName()));
+        }
+    }
     QCOMPARE(QFontInfo(main.font()).family(), QStringLiteral("Liberation Sans"));
     QCOMPARE(main.font().family(), QStringLiteral("Arial"));
     QCOMPARE(main.font().pointSizeF(), 10.2);
@@ -167,6 +188,112 @@ void StartUpTest::moduleValues()
     QCOMPARE(QByteArray::fromStdString(module.LineList.text()), QByteArray("\r\n").repeated(11));
     QCOMPARE(m_ui->containerText(), QString());
     QCOMPARE(m_ui->window().CommonDialog1.FileName, QStringLiteral("Test"));
+}
+
+void StartUpTest::accessibleNames_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QAccessible::Role>("role");
+    QTest::addColumn<QString>("name");
+    auto row = [](const QString &control, QAccessible::Role role, const QString &name) {
+        QTest::newRow(qPrintable(control)) << control << role << name;
+    };
+    row("Main", QAccessible::Window, "Kelvaro");
+    row("Picture1", QAccessible::Border, "Commands");
+    row("Command1", QAccessible::Button, "Do IT");
+    row("Command2", QAccessible::Button, "Clear Container");
+    row("CBExit", QAccessible::Button, "Exit");
+    row("MainFrame", QAccessible::Grouping, "Pages");
+    row("SSTab1", QAccessible::Client, "setup, Fields and Container");
+    row("page 0", QAccessible::Client, "setup tab");
+    row("page 1", QAccessible::Client, "Fields tab");
+    row("page 2", QAccessible::Client, "Container tab");
+    row("Frame7", QAccessible::Grouping, "number of counters");
+    row("Option3(0)", QAccessible::RadioButton, "one");
+    row("Option3(1)", QAccessible::RadioButton, "two");
+    row("Option3(2)", QAccessible::RadioButton, "three");
+    const char *places[] = {"left", "middle", "right"};
+    for (int i = 0; i < 3; ++i) {
+        const QString counter = QStringLiteral(", counter %1").arg(i + 1);
+        row(element("Frame1", i), QAccessible::Grouping,
+            QStringLiteral("Counter %1 (the %2 panel)").arg(i + 1).arg(places[i]));
+        row(element("Frame2", i), QAccessible::Grouping, "Type" + counter);
+        row(element("Option1", i), QAccessible::RadioButton, "Alpha" + counter);
+        row(element("Option4", i), QAccessible::RadioButton, "Numeric" + counter);
+        row(element("Frame5", i), QAccessible::Grouping, "Direction" + counter);
+        row(element("Option2", i), QAccessible::RadioButton, "UP" + counter);
+        row(element("Option5", i), QAccessible::RadioButton, "Down" + counter);
+        row(element("Frame3", i), QAccessible::Grouping, "Padding" + counter);
+        row(element("Check1", i), QAccessible::CheckBox, "Padded" + counter);
+        row(element("Text1", i), QAccessible::EditableText, "pad width" + counter);
+        row(element("Frame4", i), QAccessible::Grouping, "Start Count frame" + counter);
+        row(element("Text2", i), QAccessible::EditableText, "Start Count" + counter);
+        row(element("ENdCntFrm", i), QAccessible::Grouping, "End Count frame" + counter);
+        row(element("Text3", i), QAccessible::EditableText, "End Count" + counter);
+        row(element("Frame6", i), QAccessible::Grouping, "Step frame" + counter);
+        row(element("Text4", i), QAccessible::EditableText, "Step" + counter);
+    }
+    row("Frame8", QAccessible::Grouping, "Fields, in the order a line reads");
+    for (int j = 0; j < 4; ++j) {
+        const QString field = QStringLiteral("Field %1").arg(j + 1);
+        row(element("Label1", j), QAccessible::StaticText, field);
+        // Named by the label beside it.
+        row(element("Text5", j), QAccessible::EditableText, field);
+    }
+    for (int k = 0; k < 3; ++k)
+        row(element("Label2", k), QAccessible::StaticText,
+            QStringLiteral("+ Counter %1 here +").arg(k + 1));
+    row("Frame9", QAccessible::Grouping, "Container and print to file");
+    row("Check3", QAccessible::CheckBox, "print to file");
+    row("Text6", QAccessible::EditableText, "Container");
+}
+
+void StartUpTest::accessibleNames()
+{
+    QFETCH(QString, control);
+    QFETCH(QAccessible::Role, role);
+    QFETCH(QString, name);
+    QWidget *widget = nullptr;
+    if (control.startsWith("page ")) {
+        // The pages are the tab control's children that are not its headers.
+        const QList<QWidget *> pages = m_ui->control("SSTab1")->findChildren<QWidget *>(
+            QString(), Qt::FindDirectChildrenOnly);
+        QList<QWidget *> onlyPages;
+        for (QWidget *page : pages) {
+            if (!qobject_cast<QTabBar *>(page))
+                onlyPages << page;
+        }
+        widget = onlyPages.at(control.mid(5).toInt());
+    } else {
+        widget = m_ui->control(control);
+    }
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(widget);
+    QVERIFY(accessible);
+    QCOMPARE(accessible->role(), role);
+    QCOMPARE(accessible->text(QAccessible::Name), name);
+    if (auto *label = qobject_cast<QLabel *>(widget); label && label->buddy()) {
+        const auto labelled = accessible->relations(QAccessible::Labelled);
+        QCOMPARE(labelled.size(), 1);
+        QCOMPARE(labelled.first().first->object(), label->buddy());
+    }
+}
+
+void StartUpTest::everyControlHasItsOwnAccessibleName()
+{
+    QHash<QString, QString> owners;
+    for (QWidget *widget : m_ui->window().findChildren<QWidget *>()) {
+        // Qt's own parts of a control are named qt_...
+        if (widget->objectName().isEmpty() || widget->objectName().startsWith("qt_"))
+            continue;
+        // A label that names its box shares its name with that box.
+        if (auto *label = qobject_cast<QLabel *>(widget); label && label->buddy())
+            continue;
+        const QString name = QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
+        QVERIFY2(!name.isEmpty(), qPrintable(widget->objectName()));
+        QVERIFY2(!owners.contains(name),
+            qPrintable(widget->objectName() + " reads as " + owners.value(name) + " does"));
+        owners.insert(name, widget->objectName());
+    }
 }
 
 void StartUpTest::geometry_data()
@@ -298,6 +425,53 @@ void StartUpTest::focusOrder()
         backward.prepend(m_ui->focusedControl());
     }
     QCOMPARE(backward, order + QStringList {order.first()});
+}
+
+void StartUpTest::tabShortcuts_data()
+{
+    QTest::addColumn<int>("tab");
+    QTest::addColumn<QString>("focus");
+    QTest::addColumn<QKeyCombination>("keys");
+    QTest::addColumn<int>("shown");
+    const char *tabs[] = {"setup", "Fields", "Container"};
+    // A box, a button and the headers: the keys work wherever the focus is.
+    const char *boxes[] = {"Text2(0)", "Text5(0)", "Text6"};
+    const struct
+    {
+        const char *name;
+        QKeyCombination keys;
+        int step;
+    } shortcuts[] = {{"Ctrl+Tab", Qt::CTRL | Qt::Key_Tab, 1},
+        {"Ctrl+Shift+Tab", Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab, 2},
+        {"Ctrl+Page Down", Qt::CTRL | Qt::Key_PageDown, 1},
+        {"Ctrl+Page Up", Qt::CTRL | Qt::Key_PageUp, 2}};
+    for (int tab = 0; tab < 3; ++tab) {
+        for (const char *focus : {boxes[tab], "Command1", "SSTab1"}) {
+            for (const auto &shortcut : shortcuts) {
+                const int shown = (tab + shortcut.step) % 3;
+                QTest::addRow(
+                    "%s on %s, in %s, shows %s", shortcut.name, tabs[tab], focus, tabs[shown])
+                    << tab << focus << shortcut.keys << shown;
+            }
+        }
+    }
+}
+
+void StartUpTest::tabShortcuts()
+{
+    QFETCH(int, tab);
+    QFETCH(QString, focus);
+    QFETCH(QKeyCombination, keys);
+    QFETCH(int, shown);
+    m_ui->showTab(tab);
+    QWidget *target
+        = focus == "SSTab1" ? m_ui->window().findChild<QTabBar *>() : m_ui->control(focus);
+    target->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(target, keys.key(), keys.keyboardModifiers());
+    QCOMPARE(m_ui->currentTab(), shown);
+    // The focus stays where the user can see it: a box left behind on the
+    // hidden page hands it to the page in front.
+    QVERIFY(QApplication::focusWidget()->isVisible());
 }
 
 void StartUpTest::clearContainer_data()

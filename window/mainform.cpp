@@ -2,6 +2,7 @@
 // The Kelvaro window.
 #include "mainform.h"
 
+#include "accessiblenames.h"
 #include "container.h"
 #include "frame.h"
 #include "keyfilters.h"
@@ -110,6 +111,7 @@ public:
         control->setObjectName(name);
         control->setGeometry(
             pixels(box.left), pixels(box.top), pixels(box.width), pixels(box.height));
+        nameForScreenReaders(control);
         if (tabIndex >= 0)
             takesFocusAt(tabIndex, control);
     }
@@ -133,13 +135,18 @@ private:
 Main::Main(QWidget *parent)
     : QWidget(parent)
 {
+    installWindowRole();
     setObjectName(QStringLiteral("Main"));
     setWindowTitle(QStringLiteral("Kelvaro"));
     setWindowIcon(QIcon(QStringLiteral(":/kelvaro/org.kelvaro.Kelvaro.svg")));
     QFont arial(QStringLiteral("Arial"));
     arial.setPointSizeF(10.2);
     setFont(arial);
-    setFixedSize(pixels(6144), pixels(7080));
+    // The layout stays at the top-left whatever the window's size. A window
+    // that may grow is what lets a maximize succeed: on Wayland a fixed-size
+    // window cannot take the size it is given, and the compositor ends it.
+    setMinimumSize(pixels(6144), pixels(7080));
+    resize(minimumSize());
 
     createControls();
     connectHandlers();
@@ -347,12 +354,17 @@ bool Main::eventFilter(QObject *watched, QEvent *event)
         return QWidget::eventFilter(watched, event);
 
     switch (event->type()) {
-    case QEvent::FocusIn:
+    case QEvent::FocusIn: {
+        // The focus coming back from a context menu, a dialog or another
+        // window finds the caret and the selection as the user left them: a
+        // Paste chosen from the box's menu goes in at the caret.
+        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+        if (reason == Qt::PopupFocusReason || reason == Qt::ActiveWindowFocusReason)
+            break;
         box->gotFocus();
-        m_focusedByClick = static_cast<QFocusEvent *>(event)->reason() == Qt::MouseFocusReason
-            ? box->box
-            : nullptr;
+        m_focusedByClick = reason == Qt::MouseFocusReason ? box->box : nullptr;
         break;
+    }
     // A click puts the caret where it lands, so the selection made as the focus
     // arrived is made again once the click is over. Pressed inside that
     // selection, the click would start dragging the whole text away; it is

@@ -2,9 +2,14 @@
 // Tab headers over full-size pages.
 #include "tabcontrol.h"
 
+#include <QApplication>
+#include <QKeySequence>
 #include <QPainter>
+#include <QShortcut>
 #include <QStyleOptionTabWidgetFrame>
 #include <QTabBar>
+
+#include <algorithm>
 
 namespace {
 
@@ -35,11 +40,28 @@ TabControl::TabControl(QWidget *parent)
     m_tabBar->setDrawBase(false);
     m_tabBar->setExpanding(false);
     connect(m_tabBar, &QTabBar::currentChanged, this, &TabControl::showPage);
+
+    // The keys of every Qt tab widget, from anywhere in the window rather than
+    // only from inside the tab control. Shift+Tab arrives as Backtab.
+    const struct
+    {
+        QKeyCombination key;
+        int step;
+    } switches[] = {{Qt::CTRL | Qt::Key_Tab, 1}, {Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab, -1},
+        {Qt::CTRL | Qt::SHIFT | Qt::Key_Tab, -1}, {Qt::CTRL | Qt::Key_PageDown, 1},
+        {Qt::CTRL | Qt::Key_PageUp, -1}};
+    for (const auto &keys : switches) {
+        auto *shortcut = new QShortcut(QKeySequence(keys.key), this);
+        shortcut->setContext(Qt::WindowShortcut);
+        const int step = keys.step;
+        connect(shortcut, &QShortcut::activated, this, [this, step] { switchPage(step); });
+    }
 }
 
 QWidget *TabControl::addPage(const QString &caption)
 {
     auto *page = new QWidget(this);
+    page->setAccessibleName(tr("%1 tab").arg(caption));
     page->setGeometry(rect());
     m_pages.push_back(page);
     m_tabBar->addTab(caption);
@@ -57,6 +79,28 @@ void TabControl::showPage(int index)
 {
     for (size_t i = 0; i < m_pages.size(); ++i)
         m_pages[i]->setVisible(static_cast<int>(i) == index);
+}
+
+void TabControl::switchPage(int step)
+{
+    const QWidget *focus = QApplication::focusWidget();
+    const bool focusOnPage = std::any_of(m_pages.begin(), m_pages.end(),
+        [focus](const QWidget *page) { return page->isAncestorOf(focus); });
+    const int count = m_tabBar->count();
+    m_tabBar->setCurrentIndex((m_tabBar->currentIndex() + step + count) % count);
+    if (!focusOnPage)
+        return;
+    // The keyboard user who left a page from one of its controls goes on in
+    // the page now in front, at its first control, as in Qt's own tab widget.
+    const QWidget *shown = m_pages.at(static_cast<size_t>(m_tabBar->currentIndex()));
+    for (QWidget *next = m_tabBar->nextInFocusChain(); next != m_tabBar;
+         next = next->nextInFocusChain()) {
+        if (shown->isAncestorOf(next) && (next->focusPolicy() & Qt::TabFocus) && next->isVisible()
+            && next->isEnabled()) {
+            next->setFocus(Qt::TabFocusReason);
+            return;
+        }
+    }
 }
 
 void TabControl::paintEvent(QPaintEvent *)

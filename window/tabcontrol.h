@@ -31,6 +31,8 @@ protected:
 
 private:
     void showPage(int index);
+    // Brings the next page (step 1) or the one before (step -1) to the front.
+    void switchPage(int step);
 
     QTabBar *m_tabBar;
     std::vector<QWidget *> m_pages;
