@@ -228,21 +228,25 @@ void RunModuleTest::recordFileFailuresKeepTheOldFile_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("left");
+    const QString none = "no file was written";
+    const QString kept = "the file was left as it was";
     QTest::newRow("missing folder") << "no such folder/out.CTF"
-                                    << "No such file or directory";
+                                    << "No such file or directory" << none;
     QTest::newRow("a folder as the file") << "folder"
-                                          << "directory";
+                                          << "directory" << kept;
     QTest::newRow("read-only file") << "readonly.CTF"
-                                    << "The file is read-only.";
+                                    << "The file is read-only." << kept;
     // Qt itself would write to "out" and report success.
     QTest::newRow("a name with a NUL character")
-        << QStringLiteral("out") + QChar(0) + QStringLiteral("name.CTF") << "NUL character";
+        << QStringLiteral("out") + QChar(0) + QStringLiteral("name.CTF") << "NUL character" << none;
 }
 
 void RunModuleTest::recordFileFailuresKeepTheOldFile()
 {
     QFETCH(QString, name);
     QFETCH(QString, reason);
+    QFETCH(QString, left);
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir("folder"));
     const QString readOnly = dir.filePath("readonly.CTF");
@@ -250,12 +254,13 @@ void RunModuleTest::recordFileFailuresKeepTheOldFile()
     QVERIFY(QFile::setPermissions(readOnly, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
 
     const LineBuffer lines = LineBuffer::product(LineBuffer("\r\n", 1), {"new"});
-    const std::optional<QString> failure = writeRecordFile(dir.filePath(name), lines);
+    const std::optional<WriteFailure> failure = writeRecordFile(dir.filePath(name), lines);
     QVERIFY(failure);
-    QVERIFY2(failure->contains(reason), qPrintable(*failure));
+    QVERIFY2(failure->reason.contains(reason), qPrintable(failure->reason));
+    QCOMPARE(failure->fileLeft, left);
     QCOMPARE(contentsOf(readOnly), QByteArray("old"));
     QVERIFY(QDir(dir.filePath("folder")).isEmpty());
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList {"readonly.CTF"});
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList {"readonly.CTF"});
 }
 
 void RunModuleTest::defaultExtension_data()
