@@ -5,7 +5,6 @@
 #include "runmodule.h"
 
 #include <QFile>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -63,6 +62,7 @@ private slots:
     void defaultExtension_data();
     void defaultExtension();
     void cancelledDialogKeepsItsName();
+    void dialogOpensOnTheDesktopOrHome_data();
     void dialogOpensOnTheDesktopOrHome();
 };
 
@@ -321,16 +321,50 @@ void RunModuleTest::cancelledDialogKeepsItsName()
     QCOMPARE(shown, 2);
 }
 
+void RunModuleTest::dialogOpensOnTheDesktopOrHome_data()
+{
+    QTest::addColumn<QStringList>("folders");
+    QTest::addColumn<QString>("home");
+    QTest::addColumn<QString>("opensIn");
+    QTest::newRow("the desktop folder") << QStringList {"home/Desktop"} << "home"
+                                        << "home/Desktop";
+    QTest::newRow("the home folder without a desktop") << QStringList {"home"} << "home"
+                                                       << "home";
+    QTest::newRow("the current folder without a home folder") << QStringList {} << "home"
+                                                              << "current";
+    QTest::newRow("the current folder without HOME, not the root")
+        << QStringList {"home/Desktop"} << QString() << "current";
+}
+
 void RunModuleTest::dialogOpensOnTheDesktopOrHome()
 {
+    QFETCH(QStringList, folders);
+    QFETCH(QString, home);
+    QFETCH(QString, opensIn);
+    QTemporaryDir dir;
+    const QDir root(dir.path());
+    for (const QString &folder : folders + QStringList {"current", "config"})
+        QVERIFY(root.mkpath(folder));
+    const QByteArray savedHome = qgetenv("HOME");
+    const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
+    const QString savedCurrent = QDir::currentPath();
+    // No user-dirs.dirs: the desktop is HOME/Desktop.
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(root.filePath("config")));
+    if (home.isEmpty())
+        qunsetenv("HOME");
+    else
+        qputenv("HOME", QFile::encodeName(root.filePath(home)));
+    QVERIFY(QDir::setCurrent(root.filePath("current")));
+
     CommonDialog dialog;
+    const QString opened = dialog.initialPath();
+    QDir::setCurrent(savedCurrent);
+    qputenv("HOME", savedHome);
+    qputenv("XDG_CONFIG_HOME", savedConfig);
+    QCOMPARE(opened, root.filePath(opensIn + "/Test"));
     QCOMPARE(dialog.DialogTitle, QStringLiteral("save data as"));
-    QCOMPARE(dialog.FileName, QStringLiteral("Test"));
     QCOMPARE(dialog.DefaultExt, QStringLiteral("CTF"));
     QCOMPARE(dialog.InitDir, QStringLiteral("%DESKTOP%"));
-    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-    const QString folder = QDir(desktop).exists() ? desktop : QDir::homePath();
-    QCOMPARE(dialog.initialPath(), QDir(folder).filePath("Test"));
     dialog.FileName = QStringLiteral("/data/labels.CTF");
     QCOMPARE(dialog.initialPath(), QStringLiteral("/data/labels.CTF"));
 }
