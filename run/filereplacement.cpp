@@ -24,11 +24,26 @@
 
 namespace {
 
+using FileStatus = struct stat;
+
 constexpr mode_t ModeBits = 07777;
+
+// strerror_r comes in two kinds, by the C library; unlike strerror, both may be
+// called from any thread.
+[[maybe_unused]] QString fromStrerror(int result, const char *buffer)
+{
+    return result == 0 ? QString::fromLocal8Bit(buffer) : QString();
+}
+
+[[maybe_unused]] QString fromStrerror(const char *result, const char *)
+{
+    return QString::fromLocal8Bit(result);
+}
 
 QString errorText(int error)
 {
-    return QString::fromLocal8Bit(std::strerror(error));
+    char buffer[256] = {};
+    return fromStrerror(strerror_r(error, buffer, sizeof buffer), buffer);
 }
 
 QByteArray folderOf(const QByteArray &path)
@@ -44,9 +59,7 @@ QByteArray folderOf(const QByteArray &path)
 std::optional<QByteArray> finalTarget(QByteArray path, int &error)
 {
     for (int hops = 0; hops < 40; ++hops) {
-        struct stat info
-        {
-        };
+        FileStatus info {};
         if (lstat(path.constData(), &info) != 0 || !S_ISLNK(info.st_mode))
             return path;
         QByteArray target(PATH_MAX, Qt::Uninitialized);
@@ -167,7 +180,7 @@ bool copyAttributes(const QByteArray &path, int fd)
 // Gives the new file the old one's owner, group, mode and attributes, in an
 // order that keeps each: a change of owner clears the set-ID bits, and setting
 // an ACL rewrites the group bits of the mode. False when any of it did not hold.
-bool copyMetadata(const QByteArray &path, const struct stat &original, int fd)
+bool copyMetadata(const QByteArray &path, const FileStatus &original, int fd)
 {
     if (fchown(fd, original.st_uid, original.st_gid) != 0)
         return false;
@@ -180,9 +193,7 @@ bool copyMetadata(const QByteArray &path, const struct stat &original, int fd)
     Q_UNUSED(path);
 #endif
     // The system may drop a set-group-ID bit silently rather than refuse it.
-    struct stat made
-    {
-    };
+    FileStatus made {};
     return fstat(fd, &made) == 0 && made.st_uid == original.st_uid && made.st_gid == original.st_gid
         && (made.st_mode & ModeBits) == (original.st_mode & ModeBits);
 }
@@ -224,9 +235,7 @@ std::optional<QString> FileReplacement::open(const QString &path, qint64 exactSi
         return failWithErrno(error);
     m_target = *target;
 
-    struct stat original
-    {
-    };
+    FileStatus original {};
     if (stat(m_target.constData(), &original) != 0) {
         if (errno != ENOENT)
             return failWithErrno(errno);
@@ -294,9 +303,7 @@ std::optional<QString> FileReplacement::openInPlace()
     if (m_fd < 0)
         return failWithErrno(errno);
     m_method = Method::InPlace;
-    struct stat opened
-    {
-    };
+    FileStatus opened {};
     if (fstat(m_fd, &opened) != 0)
         return failWithErrno(errno);
     if (opened.st_dev != m_oldDevice || opened.st_ino != m_oldInode)
@@ -366,9 +373,7 @@ std::optional<QString> FileReplacement::commit()
         m_truncated = true;
         // Writing clears the set-ID bits of a file; where its owner could set
         // them, they come back.
-        struct stat written
-        {
-        };
+        FileStatus written {};
         if (fstat(m_fd, &written) == 0 && (written.st_mode & ModeBits) != (m_oldMode & ModeBits))
             fchmod(m_fd, m_oldMode & ModeBits);
     }

@@ -14,6 +14,10 @@
 #include <optional>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+
+// What stat() tells; the alias keeps "struct" out of declarations.
+using FileStatus = struct stat;
 
 inline QByteArray contentsOf(const QString &path)
 {

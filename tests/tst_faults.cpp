@@ -124,9 +124,7 @@ void FaultsTest::fileFaults()
         }
         runInto(chosen, reason, left);
     }
-    struct stat pipe
-    {
-    };
+    FileStatus pipe {};
     QVERIFY(lstat(qPrintable(dir.filePath("pipe.CTF")), &pipe) == 0 && S_ISFIFO(pipe.st_mode));
     QCOMPARE(contentsOf(dir.filePath("out.CTF")), Earlier);
     QCOMPARE(contentsOf(dir.filePath("readonly.CTF")), Earlier);

@@ -28,9 +28,7 @@ QString makeFile(const QDir &dir, const QString &name, mode_t mode)
     const QByteArray path = QFile::encodeName(dir.filePath(name));
     if (!writeFile(dir.filePath(name), Earlier) || chmod(path.constData(), mode) != 0)
         return "could not make " + name;
-    struct stat made
-    {
-    };
+    FileStatus made {};
     if (stat(path.constData(), &made) != 0 || (made.st_mode & 07777) != mode)
         return "this file system does not keep mode " + QString::number(mode, 8);
     return {};
@@ -102,9 +100,7 @@ QStringList snapshot(const QString &root, ino_t replaced = 0, const QByteArray &
     while (it.hasNext()) {
         const QString path = it.next();
         const QByteArray name = QFile::encodeName(path);
-        struct stat info
-        {
-        };
+        FileStatus info {};
         lstat(name.constData(), &info);
         QString entry = QStringLiteral("%1 %2 %3:%4")
                             .arg(QDir(root).relativeFilePath(path))
@@ -132,9 +128,7 @@ QStringList snapshot(const QString &root, ino_t replaced = 0, const QByteArray &
 
 ino_t inodeOf(const QString &path)
 {
-    struct stat info
-    {
-    };
+    FileStatus info {};
     return stat(qPrintable(path), &info) == 0 ? info.st_ino : 0;
 }
 
