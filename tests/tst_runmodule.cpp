@@ -222,6 +222,12 @@ void RunModuleTest::recordFileReplacesOldContents()
     const LineBuffer lines = LineBuffer::product(LineBuffer("\r\n", 1), {"RA-X", "RA-Y"});
     QCOMPARE(writeRecordFile(path, lines), std::nullopt);
     QCOMPARE(contentsOf(path), QByteArray::fromHex("2252412D58220D0A2252412D59220D0A"));
+    // A new file gets the permissions any program's new file gets here.
+    QVERIFY(writeFile(dir.filePath("by Qt"), "x"));
+    QCOMPARE(writeRecordFile(dir.filePath("new.CTF"), lines), std::nullopt);
+    QCOMPARE(contentsOf(dir.filePath("new.CTF")), contentsOf(path));
+    QCOMPARE(
+        QFile::permissions(dir.filePath("new.CTF")), QFile::permissions(dir.filePath("by Qt")));
 }
 
 void RunModuleTest::recordFileFailuresKeepTheOldFile_data()
