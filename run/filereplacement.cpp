@@ -180,11 +180,11 @@ bool copyAttributes(const QByteArray &path, int fd)
 // Gives the new file the old one's owner, group, mode and attributes, in an
 // order that keeps each: a change of owner clears the set-ID bits, and setting
 // an ACL rewrites the group bits of the mode. False when any of it did not hold.
-bool copyMetadata(const QByteArray &path, const FileStatus &original, int fd)
+bool copyMetadata(const QByteArray &path, uid_t owner, gid_t group, mode_t mode, int fd)
 {
-    if (fchown(fd, original.st_uid, original.st_gid) != 0)
+    if (fchown(fd, owner, group) != 0)
         return false;
-    if (fchmod(fd, original.st_mode & ModeBits) != 0)
+    if (fchmod(fd, mode & ModeBits) != 0)
         return false;
 #if defined(KELVARO_HAS_XATTR)
     if (!copyAttributes(path, fd))
@@ -194,8 +194,8 @@ bool copyMetadata(const QByteArray &path, const FileStatus &original, int fd)
 #endif
     // The system may drop a set-group-ID bit silently rather than refuse it.
     FileStatus made {};
-    return fstat(fd, &made) == 0 && made.st_uid == original.st_uid && made.st_gid == original.st_gid
-        && (made.st_mode & ModeBits) == (original.st_mode & ModeBits);
+    return fstat(fd, &made) == 0 && made.st_uid == owner && made.st_gid == group
+        && (made.st_mode & ModeBits) == (mode & ModeBits);
 }
 
 bool exceedsFileSizeLimit(qint64 size)
@@ -220,7 +220,7 @@ std::optional<QString> FileReplacement::open(const QString &path, qint64 exactSi
     m_expected = exactSize;
     m_written = 0;
     m_oldSize = 0;
-    m_existed = m_touched = m_truncated = false;
+    m_existed = m_touched = m_truncated = m_keepsMetadata = false;
     m_error.clear();
     // Qt would cut the name at the NUL and write to another file, reporting success.
     if (path.contains(QChar(0)))
@@ -245,6 +245,8 @@ std::optional<QString> FileReplacement::open(const QString &path, qint64 exactSi
         m_oldInode = original.st_ino;
         m_oldSize = original.st_size;
         m_oldMode = original.st_mode;
+        m_oldOwner = original.st_uid;
+        m_oldGroup = original.st_gid;
         if (S_ISDIR(original.st_mode))
             return failWithErrno(EISDIR);
         if (!S_ISREG(original.st_mode)) {
@@ -284,14 +286,14 @@ std::optional<QString> FileReplacement::open(const QString &path, qint64 exactSi
 #endif
         return failWithErrno(errno);
     }
+    m_keepsMetadata = copyMetadata(m_target, m_oldOwner, m_oldGroup, m_oldMode, m_fd);
 #if defined(KELVARO_HAS_RESERVE)
-    if (!copyMetadata(m_target, original, m_fd)) {
+    if (!m_keepsMetadata) {
         finish();
         return openInPlace();
     }
 #else
     // Without a safe way to write in place, a new file keeps what it can.
-    copyMetadata(m_target, original, m_fd);
 #endif
     m_method = Method::Replace;
     return std::nullopt;
@@ -367,16 +369,19 @@ std::optional<QString> FileReplacement::commit()
             tr("Kelvaro wrote %L1 of the %L2 bytes it announced.").arg(m_written).arg(m_expected));
     }
     if (m_method == Method::InPlace) {
-        m_touched = true;
         if (ftruncate(m_fd, m_expected) != 0)
             return failWithErrno(errno);
-        m_truncated = true;
-        // Writing clears the set-ID bits of a file; where its owner could set
-        // them, they come back.
-        FileStatus written {};
-        if (fstat(m_fd, &written) == 0 && (written.st_mode & ModeBits) != (m_oldMode & ModeBits))
-            fchmod(m_fd, m_oldMode & ModeBits);
+        m_touched = m_truncated = true;
     }
+    // Writing clears the set-ID bits of a file unless the writer may set them;
+    // a new file gets them again, as the old one had them, and so does the
+    // old file where the process may change its mode.
+    if (m_keepsMetadata && !copyMetadata(m_target, m_oldOwner, m_oldGroup, m_oldMode, m_fd))
+        return fail(tr("The new file could not keep the old one's owner, mode or attributes."));
+    FileStatus written {};
+    if (m_method == Method::InPlace && fstat(m_fd, &written) == 0
+        && (written.st_mode & ModeBits) != (m_oldMode & ModeBits))
+        fchmod(m_fd, m_oldMode & ModeBits);
     if (fsync(m_fd) != 0)
         return failWithErrno(errno);
     const int fd = m_fd;

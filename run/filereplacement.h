@@ -84,6 +84,10 @@ private:
     quint64 m_oldInode = 0;
     qint64 m_oldSize = 0;
     quint32 m_oldMode = 0;
+    quint32 m_oldOwner = 0;
+    quint32 m_oldGroup = 0;
+    // The new file took all of the old one's metadata, and must still have it at commit.
+    bool m_keepsMetadata = false;
     bool m_existed = false;
     bool m_touched = false;
     bool m_truncated = false;
