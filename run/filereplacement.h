@@ -24,7 +24,9 @@
 // left alone. Symbolic links are followed to the final file; they stay links.
 //
 // An object is used by one thread at a time, not necessarily the one that made
-// it; it uses no widget and changes nothing that the whole process shares.
+// it; it uses no widget and changes nothing that the whole process shares. A
+// run stopped from elsewhere calls cancel() on the writing thread, between two
+// writes.
 class FileReplacement
 {
     Q_DECLARE_TR_FUNCTIONS(FileReplacement)
@@ -52,8 +54,9 @@ public:
     std::optional<QString> commit();
 
     // Stops without committing. Replace leaves the old file whole and removes
-    // the new one. InPlace cannot take back bytes already written: the file
-    // then holds them, followed by whatever of the old contents lay beyond.
+    // the new one. InPlace leaves the file whole until the first write, but
+    // cannot take back bytes written since: the file then holds them, followed
+    // by whatever of the old contents lay beyond.
     void cancel();
 
     QString errorString() const { return m_error; }
