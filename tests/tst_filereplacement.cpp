@@ -54,7 +54,7 @@ Setup withSecondName(const Setup &setup)
 Setup withAttribute(const char *name, const QByteArray &value)
 {
     return [=](const QDir &dir) {
-        const QString problem = makeFile(dir, "out.CTF", 0644);
+        QString problem = makeFile(dir, "out.CTF", 0644);
         if (problem.isEmpty()
             && setxattr(qPrintable(dir.filePath("out.CTF")), name, value.constData(),
                    size_t(value.size()), 0)
@@ -207,7 +207,7 @@ void FileReplacementTest::savingOntoAFile_data()
         [](const QDir &dir) {
             if (!dir.mkdir("locked"))
                 return QStringLiteral("could not make a folder");
-            const QString problem = makeFile(dir, "locked/out.CTF", 0644);
+            QString problem = makeFile(dir, "locked/out.CTF", 0644);
             chmod(qPrintable(dir.filePath("locked")), 0500);
             return problem;
         }) << "locked/out.CTF" << 2 << QString();
@@ -249,6 +249,7 @@ void FileReplacementTest::savingOntoAFile()
         : -1;
 
     std::vector<std::string> pieces;
+    pieces.reserve(size_t(lineCount));
     for (int i = 0; i < lineCount; ++i)
         pieces.push_back("RA-" + std::to_string(i));
     const LineBuffer lines = LineBuffer::product(LineBuffer("\r\n", 1), pieces);
