@@ -23,11 +23,12 @@ QString tr(const char *text)
 // bytes: known before the old file is touched, which writing in place needs.
 std::variant<qint64, size_t> recordFileSize(const LineBuffer &lines)
 {
-    constexpr size_t Quotes = 4;
+    // Two quotes, carriage return and line feed around every line.
+    constexpr size_t Framing = 4;
     const std::string &text = lines.text();
     const size_t breaks = lines.size() * lines.newLine().size();
     if (isAscii(text))
-        return static_cast<qint64>(text.size() - breaks + Quotes * lines.size());
+        return static_cast<qint64>(text.size() - breaks + Framing * lines.size());
     qint64 size = 0;
     std::string record;
     for (size_t i = 0; i < lines.size(); ++i) {
