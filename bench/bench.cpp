@@ -130,8 +130,8 @@ double runCore(const Workload &workload, const QString &path)
         return seconds;
     }
     module.BuildLines(std::get<RunPlan>(plan));
-    if (const std::optional<QString> problem = writeRecordFile(path, module.LineList))
-        throw Failure(workload.name + ": " + *problem);
+    if (const std::optional<WriteFailure> problem = writeRecordFile(path, module.LineList))
+        throw Failure(workload.name + ": " + problem->reason);
     const double seconds = secondsSince(start);
     if (static_cast<int64_t>(module.LineList.size()) != lineCount(workload))
         throw Failure(workload.name + ": wrong number of lines");

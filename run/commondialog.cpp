@@ -6,6 +6,24 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+namespace {
+
+// Without HOME, Qt takes the file-system root for the home folder; the user
+// did not choose that, the folder the program was started in is closer.
+QString desktopFolder()
+{
+    if (qEnvironmentVariableIsEmpty("HOME"))
+        return QDir::currentPath();
+    for (const QString &folder :
+        {QStandardPaths::writableLocation(QStandardPaths::DesktopLocation), QDir::homePath()}) {
+        if (!folder.isEmpty() && QDir(folder).exists())
+            return folder;
+    }
+    return QDir::currentPath();
+}
+
+} // namespace
+
 bool CommonDialog::ShowSave()
 {
     if (!m_presenter)
@@ -22,11 +40,8 @@ QString CommonDialog::initialPath() const
     if (QFileInfo(FileName).isAbsolute())
         return FileName;
     QString folder = InitDir;
-    if (folder == QLatin1String("%DESKTOP%")) {
-        folder = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-        if (folder.isEmpty() || !QDir(folder).exists())
-            folder = QDir::homePath();
-    }
+    if (folder == QLatin1String("%DESKTOP%"))
+        folder = desktopFolder();
     return QDir(folder).filePath(FileName);
 }
 

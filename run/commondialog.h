@@ -30,8 +30,8 @@ public:
     bool ShowSave();
 
     // Where the dialog opens: FileName inside InitDir, or FileName itself once it
-    // holds a whole path. "%DESKTOP%" is the user's desktop folder, or the home
-    // folder where there is none.
+    // holds a whole path. "%DESKTOP%" is the user's desktop folder, else the home
+    // folder, else (neither there, or HOME unset) the current folder.
     QString initialPath() const;
 
     static QString withDefaultExtension(const QString &path, const QString &defaultExt);

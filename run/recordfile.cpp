@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Writing the records of a run through QSaveFile, in large chunks.
+// Writing the records of a run, in large chunks.
 #include "recordfile.h"
 
 #include "codepage.h"
+#include "filereplacement.h"
 #include "linebuffer.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
-#include <QSaveFile>
+
+#include <variant>
 
 namespace {
 
@@ -16,6 +17,27 @@ constexpr size_t ChunkSize = size_t(1) << 20;
 QString tr(const char *text)
 {
     return QCoreApplication::translate("RecordFile", text);
+}
+
+// The file's exact size, or the index of the first line without Windows-1252
+// bytes: known before the old file is touched, which writing in place needs.
+std::variant<qint64, size_t> recordFileSize(const LineBuffer &lines)
+{
+    // Two quotes, carriage return and line feed around every line.
+    constexpr size_t Framing = 4;
+    const std::string &text = lines.text();
+    const size_t breaks = lines.size() * lines.newLine().size();
+    if (isAscii(text))
+        return static_cast<qint64>(text.size() - breaks + Framing * lines.size());
+    qint64 size = 0;
+    std::string record;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        record.clear();
+        if (!appendRecord(record, lines.line(i)))
+            return i;
+        size += static_cast<qint64>(record.size());
+    }
+    return size;
 }
 
 } // namespace
@@ -32,55 +54,36 @@ bool appendRecord(std::string &out, std::string_view line)
     return true;
 }
 
-std::optional<QString> writeRecordFile(const QString &path, const LineBuffer &lines)
+std::optional<WriteFailure> writeRecordFile(const QString &path, const LineBuffer &lines)
 {
-    // Qt would cut the name at the NUL and write to another file, reporting success.
-    if (path.contains(QChar(0)))
-        return tr("The name holds a NUL character, which no file name may hold.");
-    // Refused even where the system would let us (as root, say): whoever took the
-    // write permission away did not mean the file to be replaced.
-    const QFileInfo existing(path);
-    if (existing.isFile() && !existing.permissions().testFlag(QFileDevice::WriteOwner))
-        return tr("The file is read-only.");
-
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
-    // A full disk takes part of a write and reports only the shorter count;
-    // asked for the rest, the system says why. QSaveFile would otherwise commit
-    // the truncated file over the old one.
-    auto writeAll = [&file](const std::string &bytes) {
-        const char *data = bytes.data();
-        auto left = static_cast<qint64>(bytes.size());
-        while (left > 0) {
-            const qint64 written = file.write(data, left);
-            if (written <= 0)
-                return false;
-            data += written;
-            left -= written;
-        }
-        return true;
-    };
-    auto fail = [&file](const QString &reason) {
-        file.cancelWriting();
-        return std::optional<QString>(reason);
+    const std::variant<qint64, size_t> size = recordFileSize(lines);
+    if (const size_t *line = std::get_if<size_t>(&size)) {
+        return WriteFailure {
+            tr("Line %1 holds a character that Windows-1252 cannot represent.").arg(*line + 1),
+            FileReplacement::untouched(path)};
+    }
+    FileReplacement file;
+    if (const std::optional<QString> reason = file.open(path, std::get<qint64>(size)))
+        return WriteFailure {*reason, file.whatWasLeft()};
+    auto fail = [&file] {
+        file.cancel();
+        return std::make_optional(WriteFailure {file.errorString(), file.whatWasLeft()});
     };
 
     std::string chunk;
     chunk.reserve(ChunkSize + 4096);
     for (size_t i = 0; i < lines.size(); ++i) {
-        if (!appendRecord(chunk, lines.line(i)))
-            return fail(
-                tr("Line %1 holds a character that Windows-1252 cannot represent.").arg(i + 1));
+        // Every line has its bytes: recordFileSize read them all.
+        appendRecord(chunk, lines.line(i));
         if (chunk.size() >= ChunkSize) {
-            if (!writeAll(chunk))
-                return fail(file.errorString());
+            if (!file.write(chunk.data(), static_cast<qint64>(chunk.size())))
+                return fail();
             chunk.clear();
         }
     }
-    if (!writeAll(chunk))
-        return fail(file.errorString());
-    if (!file.commit())
-        return file.errorString();
+    if (!file.write(chunk.data(), static_cast<qint64>(chunk.size())))
+        return fail();
+    if (const std::optional<QString> reason = file.commit())
+        return WriteFailure {*reason, file.whatWasLeft()};
     return std::nullopt;
 }

@@ -15,7 +15,15 @@ class LineBuffer;
 // false, appending nothing, when the line holds a character without a byte.
 bool appendRecord(std::string &out, std::string_view line);
 
-// Replaces the file at path with the records of every line, or leaves it whole
-// and returns the reason why not. The file is written beside its final place and
-// renamed over it only once every byte is on disk.
-std::optional<QString> writeRecordFile(const QString &path, const LineBuffer &lines);
+// Why a file could not be written, and what the path holds now: the end of a
+// sentence such as "the file was left as it was" or "no file was written".
+struct WriteFailure
+{
+    QString reason;
+    QString fileLeft;
+};
+
+// Replaces the file at path with the records of every line, keeping what the
+// file system knows about it (see FileReplacement), or says why not and what
+// was left.
+std::optional<WriteFailure> writeRecordFile(const QString &path, const LineBuffer &lines);

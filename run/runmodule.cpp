@@ -281,10 +281,12 @@ std::optional<QString> RunModule::WriteLines(bool printToFile, CommonDialog &Com
         // dialog is not one the user chose now.
         if (const std::optional<QString> name = AskOutputFileName(CommonDialog1)) {
             OutputFileName = *name;
-            if (const std::optional<QString> reason = writeRecordFile(OutputFileName, LineList)) {
+            if (const std::optional<WriteFailure> failure
+                = writeRecordFile(OutputFileName, LineList)) {
                 problem = tr("Kelvaro could not write the file %1:\n%2\n\nThe lines are in the "
-                             "Container; the file was left as it was.")
-                              .arg(QDir::toNativeSeparators(OutputFileName), *reason);
+                             "Container; %3.")
+                              .arg(QDir::toNativeSeparators(OutputFileName), failure->reason,
+                                  failure->fileLeft);
             }
         }
     }

@@ -5,7 +5,6 @@
 #include "runmodule.h"
 
 #include <QFile>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -63,6 +62,7 @@ private slots:
     void defaultExtension_data();
     void defaultExtension();
     void cancelledDialogKeepsItsName();
+    void dialogOpensOnTheDesktopOrHome_data();
     void dialogOpensOnTheDesktopOrHome();
 };
 
@@ -223,27 +223,37 @@ void RunModuleTest::recordFileReplacesOldContents()
     const LineBuffer lines = LineBuffer::product(LineBuffer("\r\n", 1), {"RA-X", "RA-Y"});
     QCOMPARE(writeRecordFile(path, lines), std::nullopt);
     QCOMPARE(contentsOf(path), QByteArray::fromHex("2252412D58220D0A2252412D59220D0A"));
+    // A new file gets the permissions any program's new file gets here.
+    QVERIFY(writeFile(dir.filePath("by Qt"), "x"));
+    QCOMPARE(writeRecordFile(dir.filePath("new.CTF"), lines), std::nullopt);
+    QCOMPARE(contentsOf(dir.filePath("new.CTF")), contentsOf(path));
+    QCOMPARE(
+        QFile::permissions(dir.filePath("new.CTF")), QFile::permissions(dir.filePath("by Qt")));
 }
 
 void RunModuleTest::recordFileFailuresKeepTheOldFile_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("left");
+    const QString none = "no file was written";
+    const QString kept = "the file was left as it was";
     QTest::newRow("missing folder") << "no such folder/out.CTF"
-                                    << "No such file or directory";
+                                    << "No such file or directory" << none;
     QTest::newRow("a folder as the file") << "folder"
-                                          << "directory";
+                                          << "directory" << kept;
     QTest::newRow("read-only file") << "readonly.CTF"
-                                    << "The file is read-only.";
+                                    << "The file is read-only." << kept;
     // Qt itself would write to "out" and report success.
     QTest::newRow("a name with a NUL character")
-        << QStringLiteral("out") + QChar(0) + QStringLiteral("name.CTF") << "NUL character";
+        << QStringLiteral("out") + QChar(0) + QStringLiteral("name.CTF") << "NUL character" << none;
 }
 
 void RunModuleTest::recordFileFailuresKeepTheOldFile()
 {
     QFETCH(QString, name);
     QFETCH(QString, reason);
+    QFETCH(QString, left);
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir("folder"));
     const QString readOnly = dir.filePath("readonly.CTF");
@@ -251,12 +261,13 @@ void RunModuleTest::recordFileFailuresKeepTheOldFile()
     QVERIFY(QFile::setPermissions(readOnly, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
 
     const LineBuffer lines = LineBuffer::product(LineBuffer("\r\n", 1), {"new"});
-    const std::optional<QString> failure = writeRecordFile(dir.filePath(name), lines);
+    const std::optional<WriteFailure> failure = writeRecordFile(dir.filePath(name), lines);
     QVERIFY(failure);
-    QVERIFY2(failure->contains(reason), qPrintable(*failure));
+    QVERIFY2(failure->reason.contains(reason), qPrintable(failure->reason));
+    QCOMPARE(failure->fileLeft, left);
     QCOMPARE(contentsOf(readOnly), QByteArray("old"));
     QVERIFY(QDir(dir.filePath("folder")).isEmpty());
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList {"readonly.CTF"});
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList {"readonly.CTF"});
 }
 
 void RunModuleTest::defaultExtension_data()
@@ -317,16 +328,50 @@ void RunModuleTest::cancelledDialogKeepsItsName()
     QCOMPARE(shown, 2);
 }
 
+void RunModuleTest::dialogOpensOnTheDesktopOrHome_data()
+{
+    QTest::addColumn<QStringList>("folders");
+    QTest::addColumn<QString>("home");
+    QTest::addColumn<QString>("opensIn");
+    QTest::newRow("the desktop folder") << QStringList {"home/Desktop"} << "home"
+                                        << "home/Desktop";
+    QTest::newRow("the home folder without a desktop") << QStringList {"home"} << "home"
+                                                       << "home";
+    QTest::newRow("the current folder without a home folder") << QStringList {} << "home"
+                                                              << "current";
+    QTest::newRow("the current folder without HOME, not the root")
+        << QStringList {"home/Desktop"} << QString() << "current";
+}
+
 void RunModuleTest::dialogOpensOnTheDesktopOrHome()
 {
+    QFETCH(QStringList, folders);
+    QFETCH(QString, home);
+    QFETCH(QString, opensIn);
+    QTemporaryDir dir;
+    const QDir root(dir.path());
+    for (const QString &folder : folders + QStringList {"current", "config"})
+        QVERIFY(root.mkpath(folder));
+    const QByteArray savedHome = qgetenv("HOME");
+    const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
+    const QString savedCurrent = QDir::currentPath();
+    // No user-dirs.dirs: the desktop is HOME/Desktop.
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(root.filePath("config")));
+    if (home.isEmpty())
+        qunsetenv("HOME");
+    else
+        qputenv("HOME", QFile::encodeName(root.filePath(home)));
+    QVERIFY(QDir::setCurrent(root.filePath("current")));
+
     CommonDialog dialog;
+    const QString opened = dialog.initialPath();
+    QDir::setCurrent(savedCurrent);
+    qputenv("HOME", savedHome);
+    qputenv("XDG_CONFIG_HOME", savedConfig);
+    QCOMPARE(opened, root.filePath(opensIn + "/Test"));
     QCOMPARE(dialog.DialogTitle, QStringLiteral("save data as"));
-    QCOMPARE(dialog.FileName, QStringLiteral("Test"));
     QCOMPARE(dialog.DefaultExt, QStringLiteral("CTF"));
     QCOMPARE(dialog.InitDir, QStringLiteral("%DESKTOP%"));
-    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-    const QString folder = QDir(desktop).exists() ? desktop : QDir::homePath();
-    QCOMPARE(dialog.initialPath(), QDir(folder).filePath("Test"));
     dialog.FileName = QStringLiteral("/data/labels.CTF");
     QCOMPARE(dialog.initialPath(), QStringLiteral("/data/labels.CTF"));
 }
