@@ -1,230 +1,36 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Large "Do IT" runs timed three ways: the run alone, the real window, and a
-// Python peer that writes the same file.
-#include "mainform.h"
-#include "recordfile.h"
-#include "runmodule.h"
+// Python peer that writes the same file. Then the Container itself with the
+// largest run in it, beside the QScintilla editor it replaced.
+#include "benchcommon.h"
+#include "containerbench.h"
 
 #include "container.h"
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QCheckBox>
-#include <QClipboard>
 #include <QDir>
 #include <QFile>
-#include <QLineEdit>
-#include <QMessageBox>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
-#include <algorithm>
-#include <array>
-#include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+using namespace bench;
+
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr int Repetitions = 5;
-constexpr int ChildTimeoutMs = 120'000;
-
-const std::array<QString, 4> StartUpFields
-    = {"First Field ", " Second Field ", " Third Field ", " Fourth Field"};
-
-// A Numeric counter counting up by 1; width 0 writes plain numbers.
-struct Counter
-{
-    int start;
-    int end;
-    int width;
-};
-
-// The bounds a workload should stay within; 0 where there is none.
-struct Targets
-{
-    double coreSeconds = 0;
-    double peerRatio = 0;
-    double endToEndSeconds = 0;
-    double peakMegabytes = 0;
-    bool perLineAtMostFirst = false;
-};
-
-struct Workload
-{
-    QString name;
-    std::vector<Counter> counters;
-    Targets targets;
-    bool peerOnce = false;
-    bool refused = false;
-};
-
-const std::vector<Workload> Workloads = {
-    {"W1", {{0, 99, 0}, {0, 99, 0}, {0, 99, 0}}, {0.15, 10, 1.5, 600, false}},
-    {"W2", {{-32768, 32767, 6}}, {}},
-    {"W3", {{1, 2000, 0}, {1, 2500, 0}}, {0, 0, 8, 3000, true}},
-    {"at limit", {{1, 125, 0}, {-32768, 31231, 0}}, {0, 0, 8, 3000, false}, true},
-    {"beyond", {{1, 201, 0}, {-32768, 7032, 0}}, {}, false, true},
-};
-
-struct Failure : std::runtime_error
-{
-    explicit Failure(const QString &what)
-        : std::runtime_error(what.toStdString())
-    { }
-};
-
-double secondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-int64_t lineCount(const Workload &workload)
-{
-    int64_t lines = 1;
-    for (const Counter &counter : workload.counters)
-        lines *= counter.end - counter.start + 1;
-    return lines;
-}
-
-// The settings the window would read once the workload's boxes are set.
-RunSettings settingsOf(const Workload &workload)
-{
-    RunSettings settings;
-    settings.counterOptions[workload.counters.size() - 1] = true;
-    settings.fields = StartUpFields;
-    settings.printToFile = true;
-    for (size_t k = 0; k < workload.counters.size(); ++k) {
-        const Counter &counter = workload.counters[k];
-        CounterPanel &panel = settings.panels[k];
-        panel.start = QString::number(counter.start);
-        panel.end = QString::number(counter.end);
-        panel.step = QStringLiteral("1");
-        panel.padded = counter.width > 0;
-        panel.width = QString::number(counter.width);
-    }
-    return settings;
-}
-
-double runCore(const Workload &workload, const QString &path)
-{
-    const RunSettings settings = settingsOf(workload);
-    RunModule module;
-    module.NewLine = "\r\n";
-    const Clock::time_point start = Clock::now();
-    module.ReadCounterCount(settings.counterOptions);
-    const std::variant<RunPlan, QString> plan = module.planRun(settings);
-    if (std::holds_alternative<QString>(plan) != workload.refused)
-        throw Failure(workload.name + ": planRun answered unexpectedly");
-    if (workload.refused) {
-        const double seconds = secondsSince(start);
-        if (QFile::exists(path))
-            throw Failure(workload.name + ": a refused run wrote a file");
-        return seconds;
-    }
-    module.BuildLines(std::get<RunPlan>(plan));
-    if (const std::optional<WriteFailure> problem = writeRecordFile(path, module.LineList))
-        throw Failure(workload.name + ": " + problem->reason);
-    const double seconds = secondsSince(start);
-    if (static_cast<int64_t>(module.LineList.size()) != lineCount(workload))
-        throw Failure(workload.name + ": wrong number of lines");
-    return seconds;
-}
-
-// Finds a control the way a user does: by looking at the window.
-template<typename T>
-T *visibleControl(const Main &window, const QString &name)
-{
-    auto *control = window.findChild<T *>(name);
-    if (!control || !control->isVisible())
-        throw Failure(QStringLiteral("no visible control %1").arg(name));
-    return control;
-}
-
-void clickIndicator(const Main &window, const QString &name)
-{
-    auto *button = visibleControl<QAbstractButton>(window, name);
-    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(7, button->height() / 2));
-}
-
-// Clicks into the box, which selects its text, and types or pastes the number
-// over it. The boxes take typed digits only, so a user pastes a negative number.
-void enterNumber(const Main &window, const QString &name, int value)
-{
-    auto *box = visibleControl<QLineEdit>(window, name);
-    const QString text = QString::number(value);
-    QTest::mouseClick(box, Qt::LeftButton, {}, box->rect().center());
-    if (value < 0) {
-        QGuiApplication::clipboard()->setText(text);
-        QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
-    } else {
-        QTest::keyClicks(box, text);
-    }
-    if (box->text() != text)
-        throw Failure(QStringLiteral("%1 reads %2, not %3").arg(name, box->text(), text));
-}
-
-void setUpWindow(const Main &window, const Workload &workload)
-{
-    const int counters = static_cast<int>(workload.counters.size());
-    if (counters > 1)
-        clickIndicator(window, QStringLiteral("Option3(%1)").arg(counters - 1));
-    for (int k = 0; k < counters; ++k) {
-        const Counter &counter = workload.counters[static_cast<size_t>(k)];
-        enterNumber(window, QStringLiteral("Text2(%1)").arg(k), counter.start);
-        enterNumber(window, QStringLiteral("Text3(%1)").arg(k), counter.end);
-        if (counter.width > 0) {
-            clickIndicator(window, QStringLiteral("Check1(%1)").arg(k));
-            enterNumber(window, QStringLiteral("Text1(%1)").arg(k), counter.width);
-        }
-    }
-    // "print to file" is ticked at start-up; the run relies on it.
-    if (!window.findChild<QCheckBox *>(QStringLiteral("Check3"))->isChecked())
-        throw Failure(QStringLiteral("print to file is not ticked"));
-}
-
-// The process's peak resident memory in kB. Read from the process itself: a
-// parent's getrusage would count the memory the parent had when it forked.
-long long peakKilobytes()
-{
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stoll(line.substr(6));
-    }
-    throw Failure(QStringLiteral("no VmHWM in /proc/self/status"));
-}
 
 // One run in the real window, in its own process: prints the seconds from the
 // click on "Do IT" until the Container holds every line, and the peak memory.
 void runWindow(const Workload &workload, const QString &path)
 {
-    Main window;
-    int dialogs = 0;
-    window.CommonDialog1.setPresenter([&dialogs, &path](const CommonDialog &) {
-        ++dialogs;
-        return std::optional<QString>(path);
-    });
-    // A message box runs its own event loop; this closes it from inside that loop.
-    QStringList messages;
-    QTimer closer;
-    QObject::connect(&closer, &QTimer::timeout, [&messages] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            messages << box->text();
-            box->done(QMessageBox::Ok);
-        }
-    });
-    closer.start(0);
-    window.show();
-    if (!QTest::qWaitForWindowActive(&window))
-        throw Failure(QStringLiteral("the window did not become active"));
+    ShownWindow shown(path);
+    const Main &window = shown.window;
     setUpWindow(window, workload);
 
     auto *container = window.findChild<Container *>(QStringLiteral("Text6"));
@@ -233,18 +39,22 @@ void runWindow(const Workload &workload, const QString &path)
     const Clock::time_point start = Clock::now();
     QTest::mouseClick(doIt, Qt::LeftButton);
     const bool finished = QTest::qWaitFor(
-        [&] { return !messages.isEmpty() || container->model().rowCount() == size_t(lines + 1); }, ChildTimeoutMs);
+        [&] {
+            return !shown.messages.isEmpty() || container->model().rowCount() == size_t(lines + 1);
+        },
+        ChildTimeoutMs);
     const double seconds = secondsSince(start);
 
     const bool wroteFile = QFile::exists(path);
     if (workload.refused) {
-        if (messages.size() != 1 || dialogs != 0 || wroteFile || container->model().size() != 0)
+        if (shown.messages.size() != 1 || shown.dialogs != 0 || wroteFile
+            || container->model().size() != 0)
             throw Failure(workload.name + ": the window did not refuse the run before any work");
-    } else if (!finished || !messages.isEmpty() || dialogs != 1 || !wroteFile
+    } else if (!finished || !shown.messages.isEmpty() || shown.dialogs != 1 || !wroteFile
         || container->model().size() != window.module().LineList.text().size()) {
-        throw Failure(workload.name + ": the window's run went wrong " + messages.join(' '));
+        throw Failure(workload.name + ": the window's run went wrong " + shown.messages.join(' '));
     }
-    std::printf("%.6f %lld\n", seconds, peakKilobytes());
+    std::printf("%.6f %lld\n", seconds, statusKilobytes("VmHWM"));
 }
 
 struct WindowRun
@@ -255,18 +65,12 @@ struct WindowRun
 
 WindowRun runWindowChild(size_t workload, const QString &path)
 {
-    QProcess child;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    child.setProcessEnvironment(environment);
-    child.start(QCoreApplication::applicationFilePath(),
-        {QStringLiteral("--window"), QString::number(workload), path});
-    if (!child.waitForFinished(ChildTimeoutMs) || child.exitStatus() != QProcess::NormalExit
-        || child.exitCode() != 0) {
-        throw Failure(QStringLiteral("the window process failed:\n")
-            + QString::fromLocal8Bit(child.readAllStandardError()));
-    }
-    const QList<QByteArray> figures = child.readAllStandardOutput().trimmed().split(' ');
+    const QList<QByteArray> figures = runChild(
+        {QStringLiteral("--window"), QString::number(workload), path}, environment, ChildTimeoutMs)
+                                          .trimmed()
+                                          .split(' ');
     if (figures.size() != 2)
         throw Failure(QStringLiteral("the window process printed no figures"));
     return {figures[0].toDouble(), figures[1].toDouble() * 1024 / 1e6};
@@ -312,97 +116,27 @@ auto repeated(Run run)
     return figures;
 }
 
-struct Spread
+void addSpread(Table &table, const QString &run, const QString &measure, Spread figures,
+    QString (*format)(double), const QString &target = {}, std::optional<bool> met = std::nullopt)
 {
-    double median;
-    double min;
-    double max;
+    table.add({run, measure, format(figures.median), format(figures.min), format(figures.max),
+        target, yesNo(met)});
+}
+
+void addFigure(Table &table, const QString &run, const QString &measure, const QString &figure,
+    const QString &target = {}, std::optional<bool> met = std::nullopt)
+{
+    table.add({run, measure, figure, {}, {}, target, yesNo(met)});
+}
+
+struct Measured
+{
+    double peakPerLine = 0;
+    double coreSeconds = 0;
 };
 
-Spread spread(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t middle = values.size() / 2;
-    const double median
-        = values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-    return {median, values.front(), values.back()};
-}
-
-class Table
-{
-public:
-    void add(const QString &run, const QString &measure, const QString &median,
-        const QString &min = {}, const QString &max = {}, const QString &target = {},
-        std::optional<bool> met = std::nullopt)
-    {
-        m_rows.push_back(
-            {run, measure, median, min, max, target, met ? (*met ? "yes" : "NO") : QString()});
-    }
-
-    void add(const QString &run, const QString &measure, Spread figures, QString (*format)(double),
-        const QString &target = {}, std::optional<bool> met = std::nullopt)
-    {
-        add(run, measure, format(figures.median), format(figures.min), format(figures.max), target,
-            met);
-    }
-
-    void print() const
-    {
-        std::array<qsizetype, 7> widths {};
-        for (const auto &row : m_rows) {
-            for (size_t column = 0; column < row.size(); ++column)
-                widths[column] = std::max(widths[column], row[column].size());
-        }
-        for (const auto &row : m_rows) {
-            QString line;
-            for (size_t column = 0; column < row.size(); ++column)
-                line += row[column].leftJustified(widths[column] + 2);
-            std::printf("%s\n", qPrintable(line.trimmed()));
-        }
-    }
-
-private:
-    std::vector<std::array<QString, 7>> m_rows {
-        {"run", "measure", "median", "min", "max", "target", "met"}};
-};
-
-QString secondsText(double seconds)
-{
-    return QString::number(seconds, 'f', 3) + " s";
-}
-
-QString microsecondsText(double seconds)
-{
-    return QString::number(seconds * 1e6, 'f', 1) + " us";
-}
-
-QString millisecondsText(double seconds)
-{
-    return QString::number(seconds * 1e3, 'f', 1) + " ms";
-}
-
-QString megabytesText(double megabytes)
-{
-    return QString::number(megabytes, 'f', 0) + " MB";
-}
-
-QString bytesText(double bytes)
-{
-    return QString::number(bytes, 'f', 0) + " B";
-}
-
-std::optional<bool> within(double value, double bound)
-{
-    return bound > 0 ? std::optional<bool>(value <= bound) : std::nullopt;
-}
-
-QString bound(double value, const char *unit)
-{
-    return value > 0 ? QStringLiteral("<= %1 %2").arg(value).arg(QLatin1String(unit)) : QString();
-}
-
-// Adds the figures of one workload to the table; returns its peak bytes per line.
-double measure(Table &table, size_t index, const QDir &folder, const QString &python,
+// Adds the figures of one workload to the table.
+Measured measure(Table &table, size_t index, const QDir &folder, const QString &python,
     const QString &peerScript, double firstPerLine)
 {
     const Workload &workload = Workloads[index];
@@ -432,24 +166,25 @@ double measure(Table &table, size_t index, const QDir &folder, const QString &py
 
     if (workload.refused) {
         // Both runs have already checked that nothing was asked, shown or written.
-        table.add(run, "refused by planRun", core, microsecondsText, "refused, no file", true);
-        table.add(run, "refused in the window", endToEnd, millisecondsText, "message only, no file",
-            true);
-        table.add(run, "peak memory", peak, megabytesText);
-        return 0;
+        addSpread(
+            table, run, "refused by planRun", core, microsecondsText, "refused, no file", true);
+        addSpread(table, run, "refused in the window", endToEnd, millisecondsText,
+            "message only, no file", true);
+        addSpread(table, run, "peak memory", peak, megabytesText);
+        return {};
     }
 
-    table.add(run, "core: lines + file", core, secondsText, bound(targets.coreSeconds, "s"),
+    addSpread(table, run, "core: lines + file", core, secondsText, bound(targets.coreSeconds, "s"),
         within(core.median, targets.coreSeconds));
-    table.add(run, "end to end: window", endToEnd, secondsText, bound(targets.endToEndSeconds, "s"),
-        within(endToEnd.median, targets.endToEndSeconds));
-    table.add(run, "peak memory", peak, megabytesText, bound(targets.peakMegabytes, "MB"),
+    addSpread(table, run, "end to end: window", endToEnd, secondsText,
+        bound(targets.endToEndSeconds, "s"), within(endToEnd.median, targets.endToEndSeconds));
+    addSpread(table, run, "peak memory", peak, megabytesText, bound(targets.peakMegabytes, "MB"),
         within(peak.max, targets.peakMegabytes));
     const double perLine = peak.median * 1e6 / static_cast<double>(lines);
     // Below a million lines the window's own memory outweighs the lines'.
     if (lines >= 1'000'000) {
         const bool compared = targets.perLineAtMostFirst;
-        table.add(run, "peak memory per line", bytesText(perLine), {}, {},
+        addFigure(table, run, "peak memory per line", bytesText(perLine),
             compared ? "<= " + Workloads[0].name + " " + bytesText(firstPerLine) : QString(),
             compared ? std::optional<bool>(perLine <= firstPerLine) : std::nullopt);
     }
@@ -459,17 +194,18 @@ double measure(Table &table, size_t index, const QDir &folder, const QString &py
     const Spread peer = spread(workload.peerOnce
             ? std::vector<double> {runPeer(python, peerScript, workload, peerFile)}
             : repeated([&] { return runPeer(python, peerScript, workload, peerFile); }));
-    table.add(run, workload.peerOnce ? "peer: Python, 1 run" : "peer: Python", peer, secondsText);
+    addSpread(
+        table, run, workload.peerOnce ? "peer: Python, 1 run" : "peer: Python", peer, secondsText);
     const double ratio = peer.median / core.median;
-    table.add(run, "peer / core", QString::number(ratio, 'f', 1) + "x", {}, {},
+    addFigure(table, run, "peer / core", QString::number(ratio, 'f', 1) + "x",
         targets.peerRatio > 0 ? QStringLiteral(">= %1x").arg(targets.peerRatio) : QString(),
         targets.peerRatio > 0 ? std::optional<bool>(ratio >= targets.peerRatio) : std::nullopt);
     const bool same = sameBytes(coreFile, peerFile) && sameBytes(windowFile, peerFile);
-    table.add(run, "core and window files = peer's (cmp)", same ? "identical" : "DIFFERENT", {}, {},
+    addFigure(table, run, "core and window files = peer's (cmp)", same ? "identical" : "DIFFERENT",
         "identical", same);
     for (const QString &file : {coreFile, windowFile, peerFile})
         QFile::remove(file);
-    return perLine;
+    return {perLine, core.median};
 }
 
 void measureAll(const QString &python, const QString &peerScript)
@@ -482,13 +218,16 @@ void measureAll(const QString &python, const QString &peerScript)
     if (!folder.isValid())
         throw Failure(QStringLiteral("no temporary folder in %1").arg(base));
     const Clock::time_point begin = Clock::now();
-    Table table;
+    Table table({"run", "measure", "median", "min", "max", "target", "met"});
     double firstPerLine = 0;
+    double atLimitCore = 0;
     for (size_t index = 0; index < Workloads.size(); ++index) {
-        const double perLine
+        const Measured measured
             = measure(table, index, QDir(folder.path()), python, peerScript, firstPerLine);
         if (index == 0)
-            firstPerLine = perLine;
+            firstPerLine = measured.peakPerLine;
+        if (&Workloads[index] == &atLimit())
+            atLimitCore = measured.coreSeconds;
     }
     std::printf("Kelvaro benchmark: median, min and max of %d runs after a warm-up\n", Repetitions);
     table.print();
@@ -497,6 +236,8 @@ void measureAll(const QString &python, const QString &peerScript)
                 "line, the file written. peak memory: that window process's VmHWM. peer: the "
                 "whole python3 process. Files in %s. Measured in %.0f s.\n",
         qPrintable(base), secondsSince(begin));
+    std::fflush(stdout);
+    measureContainers(folder.path(), atLimitCore, qEnvironmentVariable("KELVARO_BENCH_DISPLAY"));
 }
 
 } // namespace
@@ -507,6 +248,11 @@ int main(int argc, char *argv[])
         if (argc == 4 && std::string(argv[1]) == "--window") {
             QApplication app(argc, argv);
             runWindow(Workloads.at(std::stoul(argv[2])), QString::fromLocal8Bit(argv[3]));
+            return 0;
+        }
+        if (argc == 4 && std::string(argv[1]) == "--container") {
+            QApplication app(argc, argv);
+            runContainerActions(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
             return 0;
         }
         if (argc != 3) {

@@ -1,0 +1,635 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What a user does with the largest run in the Container, timed as the user
+// does it: the run that fills it, a click into it, keys, scrolling, copying,
+// another program pasting, clearing it, and the memory all that takes. The
+// same actions on the QScintilla editor the Container replaced, in the same run.
+#include "containerbench.h"
+
+#include "benchcommon.h"
+#include "container.h"
+#include "oldcontainer.h"
+
+#include <Qsci/qsciscintilla.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCryptographicHash>
+#include <QEventLoop>
+#include <QFile>
+#include <QMap>
+#include <QProcess>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStandardPaths>
+#include <QTabBar>
+#include <QTest>
+#include <QWheelEvent>
+
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace bench {
+namespace {
+
+// An action that takes longer is cut short, and shown as taking more.
+constexpr int CapSeconds = 60;
+constexpr double ActionTarget = 0.050;
+constexpr double EndToEndTarget = 1.0;
+constexpr double EndToEndPerCore = 2.0;
+// QScintilla takes seconds for some actions at this size, up to the cap under X11.
+constexpr int NewRepetitions = 3;
+constexpr int OldRepetitions = 1;
+constexpr int ChildCapMs = 900'000;
+
+const char *const TimedOut = ">";
+
+// Prints a figure as soon as it is measured: a child cut short keeps the figures it had.
+void report(const char *key, double figure)
+{
+    std::printf("%s %.6f\n", key, figure);
+    std::fflush(stdout);
+}
+
+void reportTimedOut(const char *key)
+{
+    std::printf("%s %s\n", key, TimedOut);
+    std::fflush(stdout);
+}
+
+// Ends the process when an action runs past the cap. An action runs in the
+// event handler it starts, so nothing else could stop it.
+class Watchdog
+{
+public:
+    Watchdog()
+        : m_thread([this] { watch(); })
+    { }
+
+    ~Watchdog()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_done = true;
+        }
+        m_changed.notify_one();
+        m_thread.join();
+    }
+
+    void arm(const char *key)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_key = key;
+            m_deadline = Clock::now() + std::chrono::seconds(CapSeconds);
+        }
+        m_changed.notify_one();
+    }
+
+    void disarm()
+    {
+        const std::lock_guard lock(m_mutex);
+        m_key = nullptr;
+    }
+
+private:
+    void watch()
+    {
+        std::unique_lock lock(m_mutex);
+        while (!m_done) {
+            if (!m_key) {
+                m_changed.wait(lock);
+            } else if (m_changed.wait_until(lock, m_deadline) == std::cv_status::timeout && m_key
+                && Clock::now() >= m_deadline) {
+                reportTimedOut(m_key);
+                std::_Exit(EXIT_SUCCESS);
+            }
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    const char *m_key = nullptr;
+    Clock::time_point m_deadline;
+    bool m_done = false;
+    std::thread m_thread;
+};
+
+// A window with one of the two Containers in it, as the actions need it.
+class Subject
+{
+public:
+    virtual ~Subject() = default;
+    virtual QAbstractScrollArea *box() const = 0;
+    virtual QAbstractButton *doIt() const = 0;
+    virtual QAbstractButton *clearButton() const = 0;
+    virtual size_t textSize() const = 0;
+    virtual size_t rowCount() const = 0;
+    virtual bool allSelected() const = 0;
+    // Adds the whole text to hash without copying it.
+    virtual void addText(QCryptographicHash &hash) const = 0;
+};
+
+void addBytes(QCryptographicHash &hash, const char *data, size_t size)
+{
+    hash.addData(QByteArrayView(data, qsizetype(size)));
+}
+
+// The real window: the user sets up the largest run, turns to the Container's
+// tab and unticks "print to file".
+class NewSubject : public Subject
+{
+public:
+    NewSubject()
+        : m_shown(QString())
+    {
+        const Main &window = m_shown.window;
+        setUpWindow(window, atLimit());
+        auto *tabs = window.findChild<QTabBar *>();
+        for (int index = 0; index < tabs->count(); ++index) {
+            if (tabs->tabText(index) == QLatin1String("Container"))
+                QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(index).center());
+        }
+        clickIndicator(window, QStringLiteral("Check3"));
+        if (visibleControl<QCheckBox>(window, QStringLiteral("Check3"))->isChecked())
+            throw Failure(QStringLiteral("print to file is still ticked"));
+        m_container = visibleControl<Container>(window, QStringLiteral("Text6"));
+    }
+
+    QAbstractScrollArea *box() const override { return m_container; }
+    QAbstractButton *doIt() const override { return button("Command1"); }
+    QAbstractButton *clearButton() const override { return button("Command2"); }
+    size_t textSize() const override { return m_container->model().size(); }
+    size_t rowCount() const override { return m_container->model().rowCount(); }
+
+    bool allSelected() const override
+    {
+        return textSize() > 0
+            && std::min(m_container->anchorOffset(), m_container->caretOffset()) == 0
+            && std::max(m_container->anchorOffset(), m_container->caretOffset()) == textSize();
+    }
+
+    void addText(QCryptographicHash &hash) const override
+    {
+        m_container->model().fragment(0, textSize()).forEachChunk([&hash](std::string_view chunk) {
+            addBytes(hash, chunk.data(), chunk.size());
+        });
+    }
+
+private:
+    QAbstractButton *button(const char *name) const
+    {
+        return visibleControl<QAbstractButton>(m_shown.window, QLatin1String(name));
+    }
+
+    ShownWindow m_shown;
+    Container *m_container = nullptr;
+};
+
+// The QScintilla editor in a window of its own, the size and font of the
+// window's Container.
+class OldSubject : public Subject
+{
+public:
+    OldSubject()
+    {
+        const Main reference;
+        const auto *container = reference.findChild<Container *>(QStringLiteral("Text6"));
+        m_window = std::make_unique<OldContainerWindow>(
+            settingsOf(atLimit()), container->size(), reference.font());
+        m_window->show();
+        if (!QTest::qWaitForWindowActive(m_window.get()))
+            throw Failure(QStringLiteral("the QScintilla window did not become active"));
+    }
+
+    QAbstractScrollArea *box() const override { return m_window->Text6; }
+    QAbstractButton *doIt() const override { return m_window->Command1; }
+    QAbstractButton *clearButton() const override { return m_window->Command2; }
+    size_t textSize() const override { return size_t(send(QsciScintillaBase::SCI_GETLENGTH)); }
+    size_t rowCount() const override { return size_t(send(QsciScintillaBase::SCI_GETLINECOUNT)); }
+
+    bool allSelected() const override
+    {
+        return textSize() > 0 && send(QsciScintillaBase::SCI_GETSELECTIONSTART) == 0
+            && size_t(send(QsciScintillaBase::SCI_GETSELECTIONEND)) == textSize();
+    }
+
+    void addText(QCryptographicHash &hash) const override
+    {
+        const auto *text = static_cast<const char *>(
+            m_window->Text6->SendScintillaPtrResult(QsciScintillaBase::SCI_GETCHARACTERPOINTER));
+        addBytes(hash, text, textSize());
+    }
+
+private:
+    long send(unsigned int message) const { return m_window->Text6->SendScintilla(message); }
+
+    std::unique_ptr<OldContainerWindow> m_window;
+};
+
+// Runs program with its output going to a file, and serves this window's
+// events (the clipboard among them) until it ends; the seconds it took, or
+// nothing when it ran past the cap.
+std::optional<double> consumedSeconds(
+    const QString &program, const QStringList &arguments, const QString &output)
+{
+    QProcess process;
+    process.setStandardOutputFile(output);
+    QEventLoop loop;
+    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&process, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
+    QTimer::singleShot(CapSeconds * 1000, &loop, &QEventLoop::quit);
+    const Clock::time_point start = Clock::now();
+    process.start(program, arguments);
+    loop.exec();
+    const double seconds = secondsSince(start);
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished();
+        return std::nullopt;
+    }
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        throw Failure(program + QStringLiteral(" failed: ") + process.readAllStandardError());
+    return seconds;
+}
+
+// Another program pastes what was copied: xclip, a process of its own, reads
+// the clipboard while the window serves it. cat of a file of the same size,
+// its output going to a file the same way, is what reading the bytes costs.
+void pasteElsewhere(const Subject &subject, const QString &folder)
+{
+    report("peak-before-paste", double(statusKilobytes("VmHWM")));
+    const QString pasted = folder + QStringLiteral("/pasted");
+    const QString copied = folder + QStringLiteral("/copied-by-cat");
+    const std::optional<double> paste = consumedSeconds(QStringLiteral("xclip"),
+        {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")}, pasted);
+    if (!paste) {
+        reportTimedOut("paste");
+        QFile::remove(pasted);
+        return;
+    }
+    report("paste", *paste);
+    QFile file(pasted);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Failure(QStringLiteral("xclip wrote no file"));
+    QCryptographicHash pastedHash(QCryptographicHash::Sha256);
+    pastedHash.addData(&file);
+    QCryptographicHash textHash(QCryptographicHash::Sha256);
+    subject.addText(textHash);
+    report("pasted-bytes", double(file.size()));
+    report("paste-identical",
+        size_t(file.size()) == subject.textSize() && pastedHash.result() == textHash.result());
+    if (const std::optional<double> cat = consumedSeconds(QStringLiteral("cat"), {pasted}, copied))
+        report("cat", *cat);
+    else
+        reportTimedOut("cat");
+    QFile::remove(pasted);
+    QFile::remove(copied);
+}
+
+void expect(bool holds, const char *what)
+{
+    if (!holds)
+        throw Failure(QLatin1String(what));
+}
+
+void wheelStep(QWidget *viewport)
+{
+    const QPoint at = viewport->rect().center();
+    QWheelEvent wheel(at, viewport->mapToGlobal(at), {}, {0, -QWheelEvent::DefaultDeltasPerStep},
+        Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(viewport, &wheel);
+}
+
+// Each action is timed from the event until it has been handled, the events
+// it posted and its timers due have run, and the Container has repainted.
+void runActions(const Subject &subject, const QString &folder)
+{
+    Watchdog watchdog;
+    QAbstractScrollArea *box = subject.box();
+    QWidget *viewport = box->viewport();
+    QScrollBar *vertical = box->verticalScrollBar();
+    const auto timed = [&](const char *key, auto action) {
+        watchdog.arm(key);
+        const Clock::time_point start = Clock::now();
+        action();
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        viewport->repaint();
+        const double seconds = secondsSince(start);
+        watchdog.disarm();
+        report(key, seconds);
+    };
+
+    timed("run", [&] { QTest::mouseClick(subject.doIt(), Qt::LeftButton); });
+    expect(subject.rowCount() == size_t(lineCount(atLimit())) + 1, "Do IT left lines out");
+    const size_t text = subject.textSize();
+    report("text-bytes", double(text));
+
+    timed("focus-click",
+        [&] { QTest::mouseClick(viewport, Qt::LeftButton, {}, viewport->rect().center()); });
+    expect(box->hasFocus() && subject.allSelected(), "a click into the box selected nothing");
+    timed("ctrl-end", [&] { QTest::keyClick(box, Qt::Key_End, Qt::ControlModifier); });
+    expect(vertical->value() == vertical->maximum(), "Ctrl+End did not scroll to the end");
+    timed("typed", [&] { QTest::keyClick(box, 'x'); });
+    expect(subject.textSize() == text + 1, "the typed character is not in the text");
+
+    QTest::keyClick(box, Qt::Key_Home, Qt::ControlModifier);
+    timed("page-down", [&] { QTest::keyClick(box, Qt::Key_PageDown); });
+    expect(vertical->value() > 0, "Page Down did not scroll");
+    const int paged = vertical->value();
+    timed("wheel", [&] { wheelStep(viewport); });
+    expect(vertical->value() > paged, "the wheel did not scroll");
+
+    timed("ctrl-a", [&] { QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier); });
+    expect(subject.allSelected(), "Ctrl+A did not select the text");
+    timed("ctrl-c", [&] { QTest::keyClick(box, Qt::Key_C, Qt::ControlModifier); });
+    if (QGuiApplication::platformName() == QLatin1String("xcb")
+        && !QStandardPaths::findExecutable(QStringLiteral("xclip")).isEmpty())
+        pasteElsewhere(subject, folder);
+    timed("typed-over", [&] { QTest::keyClick(box, 'y'); });
+    expect(subject.textSize() == 1, "typing over the whole text left some of it");
+    timed("undo", [&] { QTest::keyClick(box, Qt::Key_Z, Qt::ControlModifier); });
+    expect(subject.textSize() == text + 1, "Ctrl+Z did not bring the text back");
+
+    timed("clear", [&] { QTest::mouseClick(subject.clearButton(), Qt::LeftButton); });
+    expect(subject.textSize() == 0, "Clear Container left text");
+    report("rss-after-clear", double(statusKilobytes("VmRSS")));
+    report("peak", double(statusKilobytes("VmHWM")));
+}
+
+// What one child printed, by key.
+using Figures = QMap<QByteArray, QByteArray>;
+
+Figures figuresOf(const QByteArray &output)
+{
+    Figures figures;
+    for (const QByteArray &line : output.split('\n')) {
+        const QList<QByteArray> parts = line.split(' ');
+        if (parts.size() == 2)
+            figures.insert(parts[0], parts[1]);
+    }
+    return figures;
+}
+
+struct Platform
+{
+    QString name;
+    QProcessEnvironment environment;
+};
+
+std::vector<Figures> runColumn(
+    const QString &column, int repetitions, const Platform &platform, const QString &folder)
+{
+    std::vector<Figures> runs;
+    for (int i = 0; i < repetitions; ++i) {
+        runs.push_back(figuresOf(runChild(
+            {QStringLiteral("--container"), column, folder}, platform.environment, ChildCapMs)));
+    }
+    return runs;
+}
+
+enum class Unit { Seconds, Milliseconds, Megabytes, Count };
+
+// One figure across a column's runs: its median and largest value, or why there is none.
+struct ColumnFigure
+{
+    std::optional<Spread> spread;
+    QString missing;
+};
+
+ColumnFigure figureOf(const std::vector<Figures> &runs, const char *key, Unit unit)
+{
+    std::vector<double> values;
+    for (const Figures &figures : runs) {
+        const auto found = figures.constFind(key);
+        if (found == figures.constEnd())
+            return {std::nullopt, QStringLiteral("not reached")};
+        if (*found == TimedOut)
+            return {std::nullopt, QStringLiteral("> %1 s").arg(CapSeconds)};
+        values.push_back(
+            unit == Unit::Megabytes ? found->toDouble() * 1024 / 1e6 : found->toDouble());
+    }
+    if (values.empty())
+        return {std::nullopt, QStringLiteral("not run")};
+    return {spread(values), {}};
+}
+
+QString textOf(double value, Unit unit)
+{
+    switch (unit) {
+    case Unit::Seconds:
+        return secondsText(value);
+    case Unit::Milliseconds:
+        return millisecondsText(value);
+    case Unit::Megabytes:
+        return megabytesText(value);
+    case Unit::Count:
+        break;
+    }
+    return QString::number(value, 'f', 0);
+}
+
+// The rows of one platform, the new Container beside QScintilla.
+class ComparisonRows
+{
+public:
+    ComparisonRows(Table &table, QString platform, const std::vector<Figures> &newRuns,
+        const std::vector<Figures> &oldRuns)
+        : m_table(table)
+        , m_platform(std::move(platform))
+        , m_newRuns(newRuns)
+        , m_oldRuns(oldRuns)
+    { }
+
+    // Adds a row; with a bound, the new Container's median is held to it.
+    void add(const char *key, const QString &measure, Unit unit, double bound = 0,
+        const QString &target = {})
+    {
+        const ColumnFigure mine = figureOf(m_newRuns, key, unit);
+        const ColumnFigure theirs = figureOf(m_oldRuns, key, unit);
+        const std::optional<bool> met = bound > 0
+            ? std::optional<bool>(mine.spread && mine.spread->median <= bound)
+            : std::nullopt;
+        m_table.add(
+            {m_platform, measure, mine.spread ? textOf(mine.spread->median, unit) : mine.missing,
+                mine.spread ? textOf(mine.spread->max, unit) : QString(),
+                theirs.spread ? textOf(theirs.spread->median, unit) : theirs.missing, target,
+                yesNo(met)});
+    }
+
+    // A check each run made, 1 when it held.
+    void addVerdict(const char *key, const QString &measure)
+    {
+        const auto verdict = [key](const std::vector<Figures> &runs) {
+            const ColumnFigure figure = figureOf(runs, key, Unit::Count);
+            if (!figure.spread)
+                return figure.missing;
+            return figure.spread->min == 1 ? QStringLiteral("identical")
+                                           : QStringLiteral("DIFFERENT");
+        };
+        const QString mine = verdict(m_newRuns);
+        m_table.add({m_platform, measure, mine, {}, verdict(m_oldRuns), QStringLiteral("identical"),
+            yesNo(mine == QLatin1String("identical"))});
+    }
+
+    // A figure of the new Container alone.
+    void addFigure(const QString &measure, const QString &figure, const QString &target = {},
+        std::optional<bool> met = std::nullopt)
+    {
+        m_table.add({m_platform, measure, figure, {}, {}, target, yesNo(met)});
+    }
+
+    // The new Container's median of a figure, 0 when it has none.
+    double median(const char *key) const
+    {
+        const ColumnFigure figure = figureOf(m_newRuns, key, Unit::Count);
+        return figure.spread ? figure.spread->median : 0;
+    }
+
+private:
+    Table &m_table;
+    QString m_platform;
+    const std::vector<Figures> &m_newRuns;
+    const std::vector<Figures> &m_oldRuns;
+};
+
+void addPlatform(Table &table, const Platform &platform, const QString &folder, double coreSeconds)
+{
+    const std::vector<Figures> newRuns
+        = runColumn(newContainerColumn(), NewRepetitions, platform, folder);
+    const std::vector<Figures> oldRuns
+        = runColumn(oldContainerColumn(), OldRepetitions, platform, folder);
+    ComparisonRows rows(table, platform.name, newRuns, oldRuns);
+
+    rows.add("run", QStringLiteral("end to end: Do IT until the Container shows the run"),
+        Unit::Seconds, EndToEndTarget, bound(EndToEndTarget, "s"));
+    const double perCore = rows.median("run") / coreSeconds;
+    rows.addFigure(QStringLiteral("end to end / core (%1: the run writing its file, no window)")
+                       .arg(secondsText(coreSeconds)),
+        QString::number(perCore, 'f', 2) + "x", QStringLiteral("<= %1x").arg(EndToEndPerCore),
+        perCore <= EndToEndPerCore);
+    const QString action = bound(ActionTarget * 1e3, "ms");
+    rows.add("focus-click", QStringLiteral("focus by click (selects all)"), Unit::Milliseconds,
+        ActionTarget, action);
+    rows.add("ctrl-end", QStringLiteral("Ctrl+End"), Unit::Milliseconds, ActionTarget, action);
+    rows.add(
+        "typed", QStringLiteral("a typed character"), Unit::Milliseconds, ActionTarget, action);
+    rows.add("page-down", QStringLiteral("Page Down"), Unit::Milliseconds, ActionTarget, action);
+    rows.add("wheel", QStringLiteral("a wheel step"), Unit::Milliseconds, ActionTarget, action);
+    rows.add("ctrl-a", QStringLiteral("Ctrl+A"), Unit::Milliseconds, ActionTarget, action);
+    rows.add("ctrl-c", QStringLiteral("Ctrl+C (the copy itself)"), Unit::Milliseconds, ActionTarget,
+        action);
+    if (platform.name == QLatin1String("X11")) {
+        if (QStandardPaths::findExecutable(QStringLiteral("xclip")).isEmpty()) {
+            rows.addFigure(QStringLiteral("paste into another program"), "skipped: no xclip");
+        } else {
+            rows.add(
+                "paste", QStringLiteral("xclip -o -selection clipboard > file"), Unit::Seconds);
+            rows.add("cat", QStringLiteral("cat of a file that size > file"), Unit::Seconds);
+            rows.add("pasted-bytes", QStringLiteral("pasted bytes"), Unit::Count);
+            rows.addVerdict(
+                "paste-identical", QStringLiteral("pasted = the Container's text (size, SHA-256)"));
+        }
+    }
+    rows.add("typed-over", QStringLiteral("a typed character, everything selected"),
+        Unit::Milliseconds, ActionTarget, action);
+    rows.add("undo", QStringLiteral("Ctrl+Z of that"), Unit::Milliseconds);
+    rows.add("clear", QStringLiteral("Clear Container"), Unit::Milliseconds, ActionTarget, action);
+
+    const double lines = double(lineCount(atLimit()));
+    const double text = rows.median("text-bytes");
+    const double bytesKept = text + 16 * lines + 50e6;
+    const double peakBound = (0.2 * text + bytesKept) / 1e6;
+    const double afterClearBound = bytesKept / 1e6;
+    rows.add("text-bytes", QStringLiteral("the run's text, bytes"), Unit::Count);
+    rows.add("peak", QStringLiteral("peak memory of the whole run (VmHWM)"), Unit::Megabytes,
+        peakBound,
+        QStringLiteral("<= 1.2 x text + 16 B a line + 50 MB = %1").arg(megabytesText(peakBound)));
+    if (platform.name == QLatin1String("X11")) {
+        rows.add("peak-before-paste", QStringLiteral("peak memory before the paste"),
+            Unit::Megabytes, peakBound, QStringLiteral("<= %1").arg(megabytesText(peakBound)));
+    }
+    rows.add("rss-after-clear", QStringLiteral("memory after Clear Container (VmRSS)"),
+        Unit::Megabytes, afterClearBound,
+        QStringLiteral("<= text + 16 B a line + 50 MB = %1").arg(megabytesText(afterClearBound)));
+}
+
+Platform offscreen()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    return {QStringLiteral("offscreen"), environment};
+}
+
+Platform x11(const QString &display)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    environment.insert(QStringLiteral("DISPLAY"), display);
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    return {QStringLiteral("X11"), environment};
+}
+
+} // namespace
+
+QString newContainerColumn()
+{
+    return QStringLiteral("new");
+}
+
+QString oldContainerColumn()
+{
+    return QStringLiteral("qscintilla");
+}
+
+void runContainerActions(const QString &column, const QString &folder)
+{
+    std::unique_ptr<Subject> subject;
+    if (column == newContainerColumn())
+        subject = std::make_unique<NewSubject>();
+    else if (column == oldContainerColumn())
+        subject = std::make_unique<OldSubject>();
+    else
+        throw Failure(QStringLiteral("no column %1").arg(column));
+    runActions(*subject, folder);
+}
+
+void measureContainers(const QString &folder, double coreSeconds, const QString &display)
+{
+    const Clock::time_point begin = Clock::now();
+    Table table(
+        {"platform", "measure", "Container median", "max", "QScintilla median", "target", "met"});
+    addPlatform(table, offscreen(), folder, coreSeconds);
+    if (display.isEmpty())
+        table.add({"X11",
+            "skipped: no X server (bench/run starts Xvfb with openbox when both are installed)"});
+    else
+        addPlatform(table, x11(display), folder, coreSeconds);
+
+    std::printf("\nThe Container with the at-limit run (%s lines, print to file unticked): "
+                "median and max of %d runs of the new Container, median of %d of the QScintilla "
+                "editor it replaced\n",
+        qPrintable(QStringLiteral("%L1").arg(lineCount(atLimit()))), NewRepetitions,
+        OldRepetitions);
+    table.print();
+    std::printf(
+        "Each run is a process of its own that fills the Container once and takes every action in "
+        "turn; an action is timed from the QTest key or mouse event (a wheel event sent to the "
+        "view) until it is handled, the events it posted and the timers due have run, and the "
+        "view has repainted. Container: the real window, set up as a user does. QScintilla: a "
+        "window with the editor alone, the size and font of the window's Container, set up, "
+        "filled (BuildLines, then SCI_APPENDTEXT into a fresh document) and focused (select all "
+        "on focus, a click included) as the window did; Clear sets a fresh empty document. "
+        "Ctrl+End from the selection, the typed character at the end, Page Down and the wheel "
+        "from the top. An action past %d s is cut short. Under X11 (Xvfb, openbox) the primary "
+        "selection and the clipboard are real; xclip pastes right after Ctrl+C. Measured in "
+        "%.0f s.\n",
+        CapSeconds, secondsSince(begin));
+}
+
+} // namespace bench
