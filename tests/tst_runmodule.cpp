@@ -4,8 +4,10 @@
 #include "recordfile.h"
 #include "recordstream.h"
 #include "runmodule.h"
+#include "streamingwrite.h"
 
 #include <QFile>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -126,6 +128,8 @@ private slots:
     void stoppedWriteKeepsTheOldFile();
     void fileThatDoesNotFitIsRefused_data();
     void fileThatDoesNotFitIsRefused();
+    void writeOnItsOwnThread_data();
+    void writeOnItsOwnThread();
     void counterCountFollowsTheOptions();
     void linesVaryLastCounterFastest();
     void secondRunLeavesNoneOfTheFirst();
@@ -451,6 +455,42 @@ void RunModuleTest::fileThatDoesNotFitIsRefused()
         QCOMPARE(contentsOf(path), Earlier);
     }
     QCOMPARE(entriesOf(dir.filePath("small")), QStringList {"out.CTF"});
+}
+
+void RunModuleTest::writeOnItsOwnThread_data()
+{
+    QTest::addColumn<bool>("cancelled");
+    QTest::newRow("written whole") << false;
+    QTest::newRow("cancelled before it starts") << true;
+}
+
+void RunModuleTest::writeOnItsOwnThread()
+{
+    QFETCH(bool, cancelled);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("out.CTF");
+    QVERIFY(writeFile(path, Earlier));
+    const auto [module, plan] = planned(manyChunks);
+    std::optional<RecordStream> records = RecordStream::create(plan, module.CounterCount);
+    QVERIFY(records);
+    StreamingWrite write(path, std::move(*records), plan.fileBytes);
+    QSignalSpy finished(&write, &StreamingWrite::finished);
+    if (cancelled)
+        write.cancel();
+    write.start();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 60'000);
+    QVERIFY(write.isFinished());
+    if (cancelled) {
+        QVERIFY(write.result().outcome == WriteOutcome::Cancelled);
+        QCOMPARE(contentsOf(path), Earlier);
+    } else {
+        QVERIFY2(
+            write.result().outcome == WriteOutcome::Written, qPrintable(write.result().reason));
+        QCOMPARE(write.linesDone(), plan.lineCount);
+        QCOMPARE(write.bytesDone(), plan.fileBytes);
+        QCOMPARE(QFileInfo(path).size(), plan.fileBytes);
+    }
+    QCOMPARE(entriesOf(dir.path()), QStringList {"out.CTF"});
 }
 
 void RunModuleTest::counterCountFollowsTheOptions()
