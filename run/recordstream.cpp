@@ -167,9 +167,32 @@ std::optional<RecordStream> RecordStream::create(const RunPlan &plan, int counte
     stream.m_longest = longest;
     stream.m_tail = stream.m_fields.back();
     stream.m_tail += RecordClose;
-    if (stream.m_lineCount > 0)
+    if (stream.m_lineCount > 0) {
+        stream.joinLastTexts();
         stream.buildHead();
+    }
     return stream;
+}
+
+void RecordStream::joinLastTexts()
+{
+    Counter &last = m_counters.back();
+    if (last.starts.empty())
+        return;
+    const auto count = static_cast<size_t>(last.count);
+    std::vector<char> joined(count * Block);
+    std::vector<uint8_t> sizes(count);
+    for (size_t i = 0; i < count; ++i) {
+        const std::string_view text = last.textAt(static_cast<int32_t>(i));
+        if (text.size() + m_tail.size() > Block)
+            return;
+        char *const block = joined.data() + i * Block;
+        std::memcpy(block, text.data(), text.size());
+        std::memcpy(block + text.size(), m_tail.data(), m_tail.size());
+        sizes[i] = static_cast<uint8_t>(text.size() + m_tail.size());
+    }
+    m_joined = std::move(joined);
+    m_joinedSizes = std::move(sizes);
 }
 
 std::string_view RecordStream::Counter::textAt(int32_t place)
@@ -189,6 +212,7 @@ void RecordStream::buildHead()
         m_head += m_counters[k].textAt(m_counters[k].position);
         m_head += m_fields[k + 1];
     }
+    std::memcpy(m_headBlock.data(), m_head.data(), std::min(m_head.size(), Block));
 }
 
 void RecordStream::nextPrefix()
@@ -207,28 +231,54 @@ size_t RecordStream::fill(char *out, size_t capacity)
     char *const begin = out;
     const char *const limit = out + capacity;
     while (m_done < m_lineCount) {
-        // The part before the last counter's text changes once per round of that
-        // counter, so a record is three copies: that part, the text, the tail.
+        // The head changes once per round of the last counter, so a record is
+        // the head, the last counter's text and the tail.
         Counter &last = m_counters.back();
-        const std::string_view head = m_head;
-        const std::string_view tail = m_tail;
-        const size_t framing = head.size() + tail.size();
-        int32_t place = last.position;
-        while (place < last.count) {
-            const std::string_view text = last.textAt(place);
-            if (static_cast<size_t>(limit - out) < framing + text.size())
-                break;
-            out = put(put(put(out, head), text), tail);
-            ++place;
-        }
-        m_done += place - last.position;
-        last.position = place;
-        if (place < last.count)
+        const int32_t first = last.position;
+        if (!m_joined.empty() && m_head.size() <= Block)
+            out = fillShort(out, limit);
+        out = fillExact(out, limit);
+        m_done += last.position - first;
+        if (last.position < last.count)
             break;
         last.position = 0;
         nextPrefix();
     }
     return static_cast<size_t>(out - begin);
+}
+
+char *RecordStream::fillShort(char *out, const char *limit)
+{
+    Counter &last = m_counters.back();
+    const size_t headSize = m_head.size();
+    const char *const joined = m_joined.data();
+    const uint8_t *const sizes = m_joinedSizes.data();
+    int32_t place = last.position;
+    for (; place < last.count && limit - out >= static_cast<std::ptrdiff_t>(2 * Block); ++place) {
+        const auto index = static_cast<size_t>(place);
+        std::memcpy(out, m_headBlock.data(), Block);
+        std::memcpy(out + headSize, joined + index * Block, Block);
+        out += headSize + sizes[index];
+    }
+    last.position = place;
+    return out;
+}
+
+char *RecordStream::fillExact(char *out, const char *limit)
+{
+    Counter &last = m_counters.back();
+    const std::string_view head = m_head;
+    const std::string_view tail = m_tail;
+    const size_t framing = head.size() + tail.size();
+    int32_t place = last.position;
+    for (; place < last.count; ++place) {
+        const std::string_view text = last.textAt(place);
+        if (static_cast<size_t>(limit - out) < framing + text.size())
+            break;
+        out = put(put(put(out, head), text), tail);
+    }
+    last.position = place;
+    return out;
 }
 
 void WriteProgress::advance(int64_t lines, int64_t bytes)

@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -61,15 +62,28 @@ private:
         std::string_view textAt(int32_t place);
     };
 
+    // Short records, nearly every run's, are copied in blocks of a fixed size:
+    // the head, then the last counter's text joined to the tail. Each block may
+    // carry bytes past its end, which the next copy overwrites.
+    static constexpr size_t Block = 32;
+
     RecordStream() = default;
     void nextPrefix();
     void buildHead();
+    void joinLastTexts();
+    char *fillShort(char *out, const char *limit);
+    char *fillExact(char *out, const char *limit);
 
     std::vector<std::string> m_fields;
     std::vector<Counter> m_counters;
     // Everything before the last counter's text, quote included, and everything after it.
     std::string m_head;
     std::string m_tail;
+    // The last counter's texts, each joined to the tail and padded to a block;
+    // empty when one of them would not fit a block.
+    std::vector<char> m_joined;
+    std::vector<uint8_t> m_joinedSizes;
+    std::array<char, Block> m_headBlock {};
     int64_t m_lineCount = 0;
     int64_t m_done = 0;
     size_t m_longest = 0;
