@@ -3,6 +3,7 @@
 // Python peer that writes the same file.
 #include "mainform.h"
 #include "recordfile.h"
+#include "recordstream.h"
 #include "runmodule.h"
 
 #include <Qsci/qsciscintilla.h>
@@ -16,6 +17,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -25,9 +27,12 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -64,6 +69,7 @@ struct Workload
     Targets targets;
     bool peerOnce = false;
     bool refused = false;
+    std::array<QString, 4> fields = StartUpFields;
 };
 
 const std::vector<Workload> Workloads = {
@@ -99,7 +105,7 @@ RunSettings settingsOf(const Workload &workload)
 {
     RunSettings settings;
     settings.counterOptions[workload.counters.size() - 1] = true;
-    settings.fields = StartUpFields;
+    settings.fields = workload.fields;
     settings.printToFile = true;
     for (size_t k = 0; k < workload.counters.size(); ++k) {
         const Counter &counter = workload.counters[k];
@@ -121,7 +127,10 @@ double runCore(const Workload &workload, const QString &path)
     const Clock::time_point start = Clock::now();
     module.ReadCounterCount(settings.counterOptions);
     const std::variant<RunPlan, QString> plan = module.planRun(settings);
-    if (std::holds_alternative<QString>(plan) != workload.refused)
+    // A printed run is refused only where the window builds it in memory.
+    const bool refused = std::holds_alternative<QString>(plan)
+        || RunModule::inMemoryRefusal(std::get<RunPlan>(plan));
+    if (refused != workload.refused)
         throw Failure(workload.name + ": planRun answered unexpectedly");
     if (workload.refused) {
         const double seconds = secondsSince(start);
@@ -136,6 +145,25 @@ double runCore(const Workload &workload, const QString &path)
     if (static_cast<int64_t>(module.LineList.size()) != lineCount(workload))
         throw Failure(workload.name + ": wrong number of lines");
     return seconds;
+}
+
+// The run as a printed run of any size is written: measured, then its records
+// streamed to the file. Returns the seconds and the file's bytes.
+std::pair<double, int64_t> runStreamed(const Workload &workload, const QString &path)
+{
+    const RunSettings settings = settingsOf(workload);
+    RunModule module;
+    module.NewLine = "\r\n";
+    const Clock::time_point start = Clock::now();
+    module.ReadCounterCount(settings.counterOptions);
+    const RunPlan plan = std::get<RunPlan>(module.planRun(settings));
+    std::optional<RecordStream> records = RecordStream::create(plan, module.CounterCount);
+    const std::atomic<bool> cancel {false};
+    WriteProgress progress;
+    const WriteResult result = streamRecordFile(path, *records, plan.fileBytes, cancel, progress);
+    if (result.outcome != WriteOutcome::Written)
+        throw Failure(workload.name + ": the streamed file was not written: " + result.reason);
+    return {secondsSince(start), plan.fileBytes};
 }
 
 // Finds a control the way a user does: by looking at the window.
@@ -278,7 +306,7 @@ double runPeer(
     const QString &python, const QString &script, const Workload &workload, const QString &path)
 {
     QStringList arguments {script, path};
-    for (const QString &field : StartUpFields)
+    for (const QString &field : workload.fields)
         arguments << field;
     for (const Counter &counter : workload.counters) {
         arguments << QString::number(counter.start) << QString::number(counter.end)
@@ -410,6 +438,7 @@ double measure(Table &table, size_t index, const QDir &folder, const QString &py
     const QString coreFile = folder.filePath(workload.name + "-core.CTF");
     const QString windowFile = folder.filePath(workload.name + "-window.CTF");
     const QString peerFile = folder.filePath(workload.name + "-peer.CTF");
+    const QString streamedFile = folder.filePath(workload.name + "-streamed.CTF");
     const int64_t lines = lineCount(workload);
     const QString run = QStringLiteral("%1 %L2 lines").arg(workload.name).arg(lines);
 
@@ -432,7 +461,8 @@ double measure(Table &table, size_t index, const QDir &folder, const QString &py
 
     if (workload.refused) {
         // Both runs have already checked that nothing was asked, shown or written.
-        table.add(run, "refused by planRun", core, microsecondsText, "refused, no file", true);
+        table.add(run, "refused by planRun and the memory check", core, microsecondsText,
+            "refused, no file", true);
         table.add(run, "refused in the window", endToEnd, millisecondsText, "message only, no file",
             true);
         table.add(run, "peak memory", peak, megabytesText);
@@ -441,6 +471,12 @@ double measure(Table &table, size_t index, const QDir &folder, const QString &py
 
     table.add(run, "core: lines + file", core, secondsText, bound(targets.coreSeconds, "s"),
         within(core.median, targets.coreSeconds));
+    const Spread streamed = spread(repeated([&] {
+        QFile::remove(streamedFile);
+        return runStreamed(workload, streamedFile).first;
+    }));
+    table.add(run, "core: streamed file", streamed, secondsText, bound(targets.coreSeconds, "s"),
+        within(streamed.median, targets.coreSeconds));
     table.add(run, "end to end: window", endToEnd, secondsText, bound(targets.endToEndSeconds, "s"),
         within(endToEnd.median, targets.endToEndSeconds));
     table.add(run, "peak memory", peak, megabytesText, bound(targets.peakMegabytes, "MB"),
@@ -464,10 +500,11 @@ double measure(Table &table, size_t index, const QDir &folder, const QString &py
     table.add(run, "peer / core", QString::number(ratio, 'f', 1) + "x", {}, {},
         targets.peerRatio > 0 ? QStringLiteral(">= %1x").arg(targets.peerRatio) : QString(),
         targets.peerRatio > 0 ? std::optional<bool>(ratio >= targets.peerRatio) : std::nullopt);
-    const bool same = sameBytes(coreFile, peerFile) && sameBytes(windowFile, peerFile);
-    table.add(run, "core and window files = peer's (cmp)", same ? "identical" : "DIFFERENT", {}, {},
-        "identical", same);
-    for (const QString &file : {coreFile, windowFile, peerFile})
+    const bool same = sameBytes(coreFile, peerFile) && sameBytes(windowFile, peerFile)
+        && sameBytes(streamedFile, peerFile);
+    table.add(run, "core, streamed and window files = peer's (cmp)",
+        same ? "identical" : "DIFFERENT", {}, {}, "identical", same);
+    for (const QString &file : {coreFile, windowFile, peerFile, streamedFile})
         QFile::remove(file);
     return perLine;
 }
@@ -492,11 +529,168 @@ void measureAll(const QString &python, const QString &peerScript)
     }
     std::printf("Kelvaro benchmark: median, min and max of %d runs after a warm-up\n", Repetitions);
     table.print();
-    std::printf("core: planRun, BuildLines and writeRecordFile, no window. end to end: the real "
+    std::printf("core: planRun, BuildLines and writeRecordFile, no window. streamed: planRun, "
+                "RecordStream and streamRecordFile, as a printed run of any size is written. end "
+                "to end: the real "
                 "window (offscreen) from the click on Do IT until the Container holds every "
                 "line, the file written. peak memory: that window process's VmHWM. peer: the "
                 "whole python3 process. Files in %s. Measured in %.0f s.\n",
         qPrintable(base), secondsSince(begin));
+}
+
+// A run far beyond the Container: 100,000,000 lines of three counters, a
+// 3.4 GB file, streamed into the build folder beside dd writing as many bytes
+// there. One large file at a time, each removed before the next.
+const Workload Large = {"L", {{0, 999, 4}, {0, 999, 4}, {0, 99, 3}}, {}, false, false,
+    {"Serial number ", "-", "-", " ok"}};
+constexpr int LargeRepetitions = 3;
+constexpr int64_t Megabyte = 1'000'000;
+
+struct Written
+{
+    double seconds;
+    int64_t bytes;
+};
+
+Written runDd(const QString &path, int64_t bytes, bool fsync)
+{
+    const int64_t blocks = (bytes + (int64_t(1) << 20) - 1) >> 20;
+    QStringList arguments {QStringLiteral("if=/dev/zero"), "of=" + path, QStringLiteral("bs=1M"),
+        "count=" + QString::number(blocks)};
+    if (fsync)
+        arguments << QStringLiteral("conv=fsync");
+    QProcess dd;
+    dd.setStandardErrorFile(QProcess::nullDevice());
+    const Clock::time_point start = Clock::now();
+    dd.start(QStringLiteral("dd"), arguments);
+    if (!dd.waitForFinished(-1) || dd.exitStatus() != QProcess::NormalExit || dd.exitCode() != 0)
+        throw Failure(QStringLiteral("dd failed"));
+    return {secondsSince(start), blocks << 20};
+}
+
+// The same records into a plain file, closed without fsync: what generating and
+// handing the bytes to the system costs, beside dd doing the same.
+Written runStreamedWithoutSync(const Workload &workload, const QString &path)
+{
+    const RunSettings settings = settingsOf(workload);
+    RunModule module;
+    module.NewLine = "\r\n";
+    const Clock::time_point start = Clock::now();
+    module.ReadCounterCount(settings.counterOptions);
+    const RunPlan plan = std::get<RunPlan>(module.planRun(settings));
+    std::optional<RecordStream> records = RecordStream::create(plan, module.CounterCount);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        throw Failure(file.errorString());
+    const std::atomic<bool> cancel {false};
+    WriteProgress progress;
+    const WriteOutcome outcome = streamRecords(
+        *records,
+        [&file](const char *data, size_t size) {
+            return file.write(data, static_cast<qint64>(size)) == static_cast<qint64>(size);
+        },
+        cancel, progress);
+    file.close();
+    if (outcome != WriteOutcome::Written || progress.bytes() != plan.fileBytes)
+        throw Failure(QStringLiteral("the plain streamed file was not written"));
+    return {secondsSince(start), plan.fileBytes};
+}
+
+// Runs write, removes its file and lets the disk settle before the next one,
+// so that no run pays for the write-back of another.
+std::vector<double> megabytesPerSecond(const QString &path, const std::function<Written()> &write)
+{
+    std::vector<double> rates;
+    for (int i = 0; i < LargeRepetitions; ++i) {
+        QFile::remove(path);
+        sync();
+        const Written written = write();
+        rates.push_back(static_cast<double>(written.bytes) / Megabyte / written.seconds);
+        QFile::remove(path);
+    }
+    sync();
+    return rates;
+}
+
+QString rateText(double megabytesPerSecond)
+{
+    return QString::number(megabytesPerSecond, 'f', 0) + " MB/s";
+}
+
+void measureLarge(const QString &folderPath)
+{
+    const Clock::time_point begin = Clock::now();
+    const long long idleKilobytes = peakKilobytes();
+    const QDir folder(folderPath);
+    const QString path = folder.filePath(QStringLiteral("kelvaro-large.CTF"));
+    const RunSettings settings = settingsOf(Large);
+    RunModule module;
+    module.NewLine = "\r\n";
+    module.ReadCounterCount(settings.counterOptions);
+    const RunPlan plan = std::get<RunPlan>(module.planRun(settings));
+    const qint64 free = QStorageInfo(folderPath).bytesAvailable();
+    if (free < plan.fileBytes + (int64_t(2) << 30)) {
+        throw Failure(
+            QStringLiteral("%1 has %L2 bytes free; the large run needs %L3 and 2 GiB more")
+                .arg(folderPath)
+                .arg(free)
+                .arg(plan.fileBytes));
+    }
+
+    Table table;
+    const QString run = QStringLiteral("%1 %L2 lines").arg(Large.name).arg(plan.lineCount);
+    table.add(run, "file size",
+        QString::number(static_cast<double>(plan.fileBytes) / 1e9, 'f', 2) + " GB");
+    const Spread streamed = spread(megabytesPerSecond(path, [&] {
+        const std::pair<double, int64_t> written = runStreamed(Large, path);
+        return Written {written.first, written.second};
+    }));
+    const Spread dd
+        = spread(megabytesPerSecond(path, [&] { return runDd(path, plan.fileBytes, true); }));
+    const double ratio = streamed.median / dd.median;
+    table.add(run, "streamed file, committed (fsync)", streamed, rateText);
+    table.add(run, "dd bs=1M conv=fsync, same size and folder", dd, rateText);
+    table.add(run, "streamed / dd, with fsync", QString::number(ratio * 100, 'f', 0) + " %", {}, {},
+        ">= 80 %", ratio >= 0.8);
+    const Spread plain
+        = spread(megabytesPerSecond(path, [&] { return runStreamedWithoutSync(Large, path); }));
+    const Spread ddPlain
+        = spread(megabytesPerSecond(path, [&] { return runDd(path, plan.fileBytes, false); }));
+    table.add(run, "streamed into a plain file, no fsync", plain, rateText);
+    table.add(run, "dd bs=1M, no fsync", ddPlain, rateText);
+    table.add(run, "streamed / dd, no fsync",
+        QString::number(plain.median / ddPlain.median * 100, 'f', 0) + " %");
+    const double peakMegabytes = static_cast<double>(peakKilobytes() - idleKilobytes) * 1024 / 1e6;
+    table.add(run, "peak memory of the process (VmHWM)",
+        megabytesText(static_cast<double>(peakKilobytes()) * 1024 / 1e6));
+    table.add(run, "peak memory above the idle process", megabytesText(peakMegabytes), {}, {},
+        "<= 100 MB", peakMegabytes <= 100);
+
+    // A run whose file no disk holds: 65,536^3 lines.
+    RunSettings huge = settings;
+    for (CounterPanel &panel : huge.panels) {
+        panel.start = QStringLiteral("-32768");
+        panel.end = QStringLiteral("32767");
+    }
+    const Spread refusal = spread(repeated([&] {
+        const Clock::time_point start = Clock::now();
+        const RunPlan hugePlan = std::get<RunPlan>(module.planRun(huge));
+        if (!spaceRefusal(path, hugePlan.fileBytes) || QFile::exists(path))
+            throw Failure(QStringLiteral("a file larger than the disk was not refused"));
+        return secondsSince(start);
+    }));
+    table.add("65,536^3 lines", "refused for free space", refusal, millisecondsText, "< 10 ms",
+        refusal.median < 0.010);
+
+    std::printf("Kelvaro large-run benchmark: median, min and max of %d runs\n", LargeRepetitions);
+    table.print();
+    std::printf("streamed: planRun, RecordStream and streamRecordFile through the save file, "
+                "whose commit syncs the file to disk; dd writes as many bytes from /dev/zero in "
+                "1 MiB blocks, with conv=fsync where compared with it. No fsync: the records "
+                "written to a plain file and closed, beside dd without conv=fsync. Each write "
+                "starts after sync, with the earlier file removed. Rates in decimal MB/s, whole "
+                "process of dd included. Files in %s, removed. Measured in %.0f s.\n",
+        qPrintable(folderPath), secondsSince(begin));
 }
 
 } // namespace
@@ -509,8 +703,14 @@ int main(int argc, char *argv[])
             runWindow(Workloads.at(std::stoul(argv[2])), QString::fromLocal8Bit(argv[3]));
             return 0;
         }
+        if (argc == 3 && std::string(argv[1]) == "--large") {
+            QCoreApplication app(argc, argv);
+            measureLarge(QString::fromLocal8Bit(argv[2]));
+            return 0;
+        }
         if (argc != 3) {
-            std::fprintf(stderr, "usage: kelvaro-bench PYTHON PEER_SCRIPT\n");
+            std::fprintf(stderr,
+                "usage: kelvaro-bench PYTHON PEER_SCRIPT\n       kelvaro-bench --large FOLDER\n");
             return 2;
         }
         QCoreApplication app(argc, argv);
