@@ -113,7 +113,7 @@ std::optional<QString> writeRecordFile(const QString &path, const LineBuffer &li
 {
     RecordFile file;
     // The size of lines with characters beyond ASCII is known only once converted.
-    if (const std::optional<QString> reason = file.open(path, -1))
+    if (std::optional<QString> reason = file.open(path, -1))
         return reason;
     auto fail = [&file](const QString &reason) {
         file.cancel();

@@ -28,14 +28,14 @@ void StreamingWrite::start()
         m_finished.store(true, std::memory_order_release);
         // Told through the event loop of the object's own thread; a queued call
         // to an object that is gone is dropped with it.
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                wait();
-                emit finished();
-            },
-            Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "finishInOwnThread", Qt::QueuedConnection);
     });
+}
+
+void StreamingWrite::finishInOwnThread()
+{
+    wait();
+    emit finished();
 }
 
 void StreamingWrite::cancel()

@@ -47,6 +47,9 @@ public:
 signals:
     void finished();
 
+private slots:
+    void finishInOwnThread();
+
 private:
     QString m_path;
     RecordStream m_records;
