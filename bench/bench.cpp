@@ -147,9 +147,17 @@ double runCore(const Workload &workload, const QString &path)
     return seconds;
 }
 
+struct Written
+{
+    double seconds;
+    int64_t bytes;
+};
+
 // The run as a printed run of any size is written: measured, then its records
-// streamed to the file. Returns the seconds and the file's bytes.
-std::pair<double, int64_t> runStreamed(const Workload &workload, const QString &path)
+// streamed through the save file, whose commit syncs the file to disk. With
+// plainFile, into a plain file closed without fsync instead: what making the
+// records and handing them to the system cost, as dd without fsync would.
+Written runStreamed(const Workload &workload, const QString &path, bool plainFile = false)
 {
     const RunSettings settings = settingsOf(workload);
     RunModule module;
@@ -160,9 +168,24 @@ std::pair<double, int64_t> runStreamed(const Workload &workload, const QString &
     std::optional<RecordStream> records = RecordStream::create(plan, module.CounterCount);
     const std::atomic<bool> cancel {false};
     WriteProgress progress;
-    const WriteResult result = streamRecordFile(path, *records, plan.fileBytes, cancel, progress);
-    if (result.outcome != WriteOutcome::Written)
-        throw Failure(workload.name + ": the streamed file was not written: " + result.reason);
+    bool written = false;
+    if (plainFile) {
+        QFile file(path);
+        written = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)
+            && streamRecords(
+                   *records,
+                   [&file](const char *data, size_t size) {
+                       return file.write(data, static_cast<qint64>(size))
+                           == static_cast<qint64>(size);
+                   },
+                   cancel, progress)
+                == WriteOutcome::Written;
+    } else {
+        written = streamRecordFile(path, *records, plan.fileBytes, cancel, progress).outcome
+            == WriteOutcome::Written;
+    }
+    if (!written || progress.bytes() != plan.fileBytes)
+        throw Failure(workload.name + ": the streamed file was not written");
     return {secondsSince(start), plan.fileBytes};
 }
 
@@ -473,7 +496,7 @@ double measure(Table &table, size_t index, const QDir &folder, const QString &py
         within(core.median, targets.coreSeconds));
     const Spread streamed = spread(repeated([&] {
         QFile::remove(streamedFile);
-        return runStreamed(workload, streamedFile).first;
+        return runStreamed(workload, streamedFile).seconds;
     }));
     table.add(run, "core: streamed file", streamed, secondsText, bound(targets.coreSeconds, "s"),
         within(streamed.median, targets.coreSeconds));
@@ -546,12 +569,6 @@ const Workload Large = {"L", {{0, 999, 4}, {0, 999, 4}, {0, 99, 3}}, {}, false, 
 constexpr int LargeRepetitions = 3;
 constexpr int64_t Megabyte = 1'000'000;
 
-struct Written
-{
-    double seconds;
-    int64_t bytes;
-};
-
 Written runDd(const QString &path, int64_t bytes, bool fsync)
 {
     const int64_t blocks = (bytes + (int64_t(1) << 20) - 1) >> 20;
@@ -566,34 +583,6 @@ Written runDd(const QString &path, int64_t bytes, bool fsync)
     if (!dd.waitForFinished(-1) || dd.exitStatus() != QProcess::NormalExit || dd.exitCode() != 0)
         throw Failure(QStringLiteral("dd failed"));
     return {secondsSince(start), blocks << 20};
-}
-
-// The same records into a plain file, closed without fsync: what generating and
-// handing the bytes to the system costs, beside dd doing the same.
-Written runStreamedWithoutSync(const Workload &workload, const QString &path)
-{
-    const RunSettings settings = settingsOf(workload);
-    RunModule module;
-    module.NewLine = "\r\n";
-    const Clock::time_point start = Clock::now();
-    module.ReadCounterCount(settings.counterOptions);
-    const RunPlan plan = std::get<RunPlan>(module.planRun(settings));
-    std::optional<RecordStream> records = RecordStream::create(plan, module.CounterCount);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        throw Failure(file.errorString());
-    const std::atomic<bool> cancel {false};
-    WriteProgress progress;
-    const WriteOutcome outcome = streamRecords(
-        *records,
-        [&file](const char *data, size_t size) {
-            return file.write(data, static_cast<qint64>(size)) == static_cast<qint64>(size);
-        },
-        cancel, progress);
-    file.close();
-    if (outcome != WriteOutcome::Written || progress.bytes() != plan.fileBytes)
-        throw Failure(QStringLiteral("the plain streamed file was not written"));
-    return {secondsSince(start), plan.fileBytes};
 }
 
 // Runs write, removes its file and lets the disk settle before the next one,
@@ -641,10 +630,8 @@ void measureLarge(const QString &folderPath)
     const QString run = QStringLiteral("%1 %L2 lines").arg(Large.name).arg(plan.lineCount);
     table.add(run, "file size",
         QString::number(static_cast<double>(plan.fileBytes) / 1e9, 'f', 2) + " GB");
-    const Spread streamed = spread(megabytesPerSecond(path, [&] {
-        const std::pair<double, int64_t> written = runStreamed(Large, path);
-        return Written {written.first, written.second};
-    }));
+    const Spread streamed
+        = spread(megabytesPerSecond(path, [&] { return runStreamed(Large, path); }));
     const Spread dd
         = spread(megabytesPerSecond(path, [&] { return runDd(path, plan.fileBytes, true); }));
     const double ratio = streamed.median / dd.median;
@@ -653,7 +640,7 @@ void measureLarge(const QString &folderPath)
     table.add(run, "streamed / dd, with fsync", QString::number(ratio * 100, 'f', 0) + " %", {}, {},
         ">= 80 %", ratio >= 0.8);
     const Spread plain
-        = spread(megabytesPerSecond(path, [&] { return runStreamedWithoutSync(Large, path); }));
+        = spread(megabytesPerSecond(path, [&] { return runStreamed(Large, path, true); }));
     const Spread ddPlain
         = spread(megabytesPerSecond(path, [&] { return runDd(path, plan.fileBytes, false); }));
     table.add(run, "streamed into a plain file, no fsync", plain, rateText);

@@ -64,6 +64,18 @@ private:
     int m_written = 0;
 };
 
+// A folder of its own, in which out.CTF holds an earlier file.
+class FolderWithEarlierFile
+{
+public:
+    FolderWithEarlierFile() { writeFile(path(), Earlier); }
+    QString folder() const { return m_dir.path(); }
+    QString path() const { return m_dir.filePath("out.CTF"); }
+
+private:
+    QTemporaryDir m_dir;
+};
+
 // Every name in the folder, hidden ones too: a temporary file would show here.
 QStringList entriesOf(const QString &folder)
 {
@@ -89,16 +101,19 @@ struct Planned
 {
     RunModule module;
     RunPlan plan;
+    std::optional<RecordStream> records;
 };
 
-// A run of the start-up settings changed as the row says, planned to print to a file.
+// A run of the start-up settings changed as the row says, planned to print to
+// a file, and its records.
 Planned planned(const Change &change)
 {
     RunSettings settings = startUpSettings();
     change(settings);
     RunModule module = moduleFor(settings);
     const RunPlan plan = std::get<RunPlan>(module.planRun(settings));
-    return {std::move(module), plan};
+    std::optional<RecordStream> records = RecordStream::create(plan, module.CounterCount);
+    return {std::move(module), plan, std::move(records)};
 }
 
 // Two counters of 300 and 1,000 values: fourteen chunks of records.
@@ -338,7 +353,7 @@ void RunModuleTest::streamedFileEqualsTheBuiltOne()
 {
     QFETCH(Change, change);
     QFETCH(qint64, firstLines);
-    auto [module, plan] = planned(change);
+    auto [module, plan, records] = planned(change);
     module.BuildLines(plan);
     const LineBuffer all = std::move(module.LineList);
     QTemporaryDir dir;
@@ -346,7 +361,6 @@ void RunModuleTest::streamedFileEqualsTheBuiltOne()
     const QString streamed = dir.filePath("streamed.CTF");
     QCOMPARE(writeRecordFile(built, all), std::nullopt);
 
-    std::optional<RecordStream> records = RecordStream::create(plan, module.CounterCount);
     QVERIFY(records);
     const std::atomic<bool> cancel {false};
     WriteProgress progress;
@@ -389,11 +403,9 @@ void RunModuleTest::stoppedWriteKeepsTheOldFile()
     QFETCH(int, cancelAfterChunks);
     QFETCH(qint64, fileSizeLimit);
     QFETCH(QString, reason);
-    QTemporaryDir dir;
-    const QString path = dir.filePath("out.CTF");
-    QVERIFY(writeFile(path, Earlier));
-    const auto [module, plan] = planned(manyChunks);
-    std::optional<RecordStream> records = RecordStream::create(plan, module.CounterCount);
+    const FolderWithEarlierFile folder;
+    const QString path = folder.path();
+    auto [module, plan, records] = planned(manyChunks);
     QVERIFY(records);
 
     std::atomic<bool> cancel {cancelAfterChunks == 0};
@@ -410,7 +422,7 @@ void RunModuleTest::stoppedWriteKeepsTheOldFile()
     QVERIFY(result.outcome == (reason.isEmpty() ? WriteOutcome::Cancelled : WriteOutcome::Failed));
     QVERIFY2(result.reason.contains(reason), qPrintable(result.reason));
     QCOMPARE(contentsOf(path), Earlier);
-    QCOMPARE(entriesOf(dir.path()), QStringList {"out.CTF"});
+    QCOMPARE(entriesOf(folder.folder()), QStringList {"out.CTF"});
 }
 
 void RunModuleTest::fileThatDoesNotFitIsRefused_data()
@@ -434,11 +446,10 @@ void RunModuleTest::fileThatDoesNotFitIsRefused()
         QSKIP("mounting a small tmpfs needs root");
     const QString path = dir.filePath("small/out.CTF");
     QVERIFY(writeFile(path, Earlier));
-    const auto [module, plan] = planned([&](RunSettings &s) {
+    auto [module, plan, records] = planned([&](RunSettings &s) {
         s.panels[0].start = "1001";
         s.panels[0].end = QString::number(1000 + endCount.toInt());
     });
-    std::optional<RecordStream> records = RecordStream::create(plan, module.CounterCount);
     QVERIFY(records);
     const std::atomic<bool> cancel {false};
     WriteProgress progress;
@@ -467,11 +478,9 @@ void RunModuleTest::writeOnItsOwnThread_data()
 void RunModuleTest::writeOnItsOwnThread()
 {
     QFETCH(bool, cancelled);
-    QTemporaryDir dir;
-    const QString path = dir.filePath("out.CTF");
-    QVERIFY(writeFile(path, Earlier));
-    const auto [module, plan] = planned(manyChunks);
-    std::optional<RecordStream> records = RecordStream::create(plan, module.CounterCount);
+    const FolderWithEarlierFile folder;
+    const QString path = folder.path();
+    auto [module, plan, records] = planned(manyChunks);
     QVERIFY(records);
     StreamingWrite write(path, std::move(*records), plan.fileBytes);
     QSignalSpy finished(&write, &StreamingWrite::finished);
@@ -490,7 +499,7 @@ void RunModuleTest::writeOnItsOwnThread()
         QCOMPARE(write.bytesDone(), plan.fileBytes);
         QCOMPARE(QFileInfo(path).size(), plan.fileBytes);
     }
-    QCOMPARE(entriesOf(dir.path()), QStringList {"out.CTF"});
+    QCOMPARE(entriesOf(folder.folder()), QStringList {"out.CTF"});
 }
 
 void RunModuleTest::counterCountFollowsTheOptions()
