@@ -310,10 +310,10 @@ void RunModuleTest::exactSizes()
     QFETCH(qint64, lineCount);
     QFETCH(qint64, textBytes);
     QFETCH(qint64, fileBytes);
-    const RunPlan plan = planned(change).plan;
-    QCOMPARE(plan.lineCount, lineCount);
-    QCOMPARE(plan.textBytes, textBytes);
-    QCOMPARE(plan.fileBytes, fileBytes);
+    const RunPlan runPlan = planned(change).plan;
+    QCOMPARE(runPlan.lineCount, lineCount);
+    QCOMPARE(runPlan.textBytes, textBytes);
+    QCOMPARE(runPlan.fileBytes, fileBytes);
 }
 
 void RunModuleTest::streamedFileEqualsTheBuiltOne_data()
@@ -353,30 +353,30 @@ void RunModuleTest::streamedFileEqualsTheBuiltOne()
 {
     QFETCH(Change, change);
     QFETCH(qint64, firstLines);
-    auto [module, plan, records] = planned(change);
-    module.BuildLines(plan);
+    auto [module, runPlan, stream] = planned(change);
+    module.BuildLines(runPlan);
     const LineBuffer all = std::move(module.LineList);
     QTemporaryDir dir;
     const QString built = dir.filePath("built.CTF");
     const QString streamed = dir.filePath("streamed.CTF");
     QCOMPARE(writeRecordFile(built, all), std::nullopt);
 
-    QVERIFY(records);
+    QVERIFY(stream);
     const std::atomic<bool> cancel {false};
     WriteProgress progress;
     const WriteResult result
-        = streamRecordFile(streamed, *records, plan.fileBytes, cancel, progress);
+        = streamRecordFile(streamed, *stream, runPlan.fileBytes, cancel, progress);
     QVERIFY2(result.outcome == WriteOutcome::Written, qPrintable(result.reason));
     const QByteArray expected = contentsOf(built);
     QVERIFY(contentsOf(streamed) == expected);
-    QCOMPARE(plan.lineCount, qint64(all.size()));
-    QCOMPARE(plan.textBytes, qint64(all.text().size()));
-    QCOMPARE(plan.fileBytes, qint64(expected.size()));
-    QCOMPARE(progress.lines(), plan.lineCount);
-    QCOMPARE(progress.bytes(), plan.fileBytes);
+    QCOMPARE(runPlan.lineCount, qint64(all.size()));
+    QCOMPARE(runPlan.textBytes, qint64(all.text().size()));
+    QCOMPARE(runPlan.fileBytes, qint64(expected.size()));
+    QCOMPARE(progress.lines(), runPlan.lineCount);
+    QCOMPARE(progress.bytes(), runPlan.fileBytes);
 
     // The Container's first lines are built without the rest.
-    module.BuildLines(plan, firstLines);
+    module.BuildLines(runPlan, firstLines);
     const auto count = static_cast<size_t>(firstLines);
     const size_t shownBytes = count < all.size()
         ? size_t(all.line(count).data() - all.text().data())
@@ -405,11 +405,11 @@ void RunModuleTest::stoppedWriteKeepsTheOldFile()
     QFETCH(QString, reason);
     const FolderWithEarlierFile folder;
     const QString path = folder.path();
-    auto [module, plan, records] = planned(manyChunks);
-    QVERIFY(records);
+    auto [module, runPlan, stream] = planned(manyChunks);
+    QVERIFY(stream);
 
     std::atomic<bool> cancel {cancelAfterChunks == 0};
-    CancelAfter progress(cancel, cancelAfterChunks, plan.lineCount);
+    CancelAfter progress(cancel, cancelAfterChunks, runPlan.lineCount);
     WriteResult result;
     {
         std::unique_ptr<FileSizeLimit> limit;
@@ -417,7 +417,7 @@ void RunModuleTest::stoppedWriteKeepsTheOldFile()
             limit = std::make_unique<FileSizeLimit>(static_cast<rlim_t>(fileSizeLimit));
             QVERIFY(limit->applied());
         }
-        result = streamRecordFile(path, *records, plan.fileBytes, cancel, progress);
+        result = streamRecordFile(path, *stream, runPlan.fileBytes, cancel, progress);
     }
     QVERIFY(result.outcome == (reason.isEmpty() ? WriteOutcome::Cancelled : WriteOutcome::Failed));
     QVERIFY2(result.reason.contains(reason), qPrintable(result.reason));
@@ -446,18 +446,18 @@ void RunModuleTest::fileThatDoesNotFitIsRefused()
         QSKIP("mounting a small tmpfs needs root");
     const QString path = dir.filePath("small/out.CTF");
     QVERIFY(writeFile(path, Earlier));
-    auto [module, plan, records] = planned([&](RunSettings &s) {
+    auto [module, runPlan, stream] = planned([&](RunSettings &s) {
         s.panels[0].start = "1001";
         s.panels[0].end = QString::number(1000 + endCount.toInt());
     });
-    QVERIFY(records);
+    QVERIFY(stream);
     const std::atomic<bool> cancel {false};
     WriteProgress progress;
-    const WriteResult result = streamRecordFile(path, *records, plan.fileBytes, cancel, progress);
+    const WriteResult result = streamRecordFile(path, *stream, runPlan.fileBytes, cancel, progress);
     QVERIFY2(result.reason.startsWith(reason), qPrintable(result.reason));
     if (reason.isEmpty()) {
         QVERIFY(result.outcome == WriteOutcome::Written);
-        QCOMPARE(QFileInfo(path).size(), plan.fileBytes);
+        QCOMPARE(QFileInfo(path).size(), runPlan.fileBytes);
     } else {
         QVERIFY(result.outcome == WriteOutcome::Failed);
         QVERIFY2(
@@ -480,9 +480,9 @@ void RunModuleTest::writeOnItsOwnThread()
     QFETCH(bool, cancelled);
     const FolderWithEarlierFile folder;
     const QString path = folder.path();
-    auto [module, plan, records] = planned(manyChunks);
-    QVERIFY(records);
-    StreamingWrite write(path, std::move(*records), plan.fileBytes);
+    auto [module, runPlan, stream] = planned(manyChunks);
+    QVERIFY(stream);
+    StreamingWrite write(path, std::move(*stream), runPlan.fileBytes);
     QSignalSpy finished(&write, &StreamingWrite::finished);
     if (cancelled)
         write.cancel();
@@ -495,9 +495,9 @@ void RunModuleTest::writeOnItsOwnThread()
     } else {
         QVERIFY2(
             write.result().outcome == WriteOutcome::Written, qPrintable(write.result().reason));
-        QCOMPARE(write.linesDone(), plan.lineCount);
-        QCOMPARE(write.bytesDone(), plan.fileBytes);
-        QCOMPARE(QFileInfo(path).size(), plan.fileBytes);
+        QCOMPARE(write.linesDone(), runPlan.lineCount);
+        QCOMPARE(write.bytesDone(), runPlan.fileBytes);
+        QCOMPARE(QFileInfo(path).size(), runPlan.fileBytes);
     }
     QCOMPARE(entriesOf(folder.folder()), QStringList {"out.CTF"});
 }
