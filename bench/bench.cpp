@@ -5,6 +5,7 @@
 #include "recordfile.h"
 #include "recordstream.h"
 #include "runmodule.h"
+#include "streamingwrite.h"
 
 #include <Qsci/qsciscintilla.h>
 
@@ -30,6 +31,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <unistd.h>
@@ -606,6 +608,42 @@ QString rateText(double megabytesPerSecond)
     return QString::number(megabytesPerSecond, 'f', 0) + " MB/s";
 }
 
+struct Responsiveness
+{
+    double firstProgress;
+    double cancelAnswered;
+};
+
+// The run written as the window starts it, on its own thread: the time until
+// the first progress shows, and, half a second in, from Cancel until the writer
+// has stopped and its temporary file is gone.
+Responsiveness measureCancel(const Workload &workload, const QString &path)
+{
+    const RunSettings settings = settingsOf(workload);
+    RunModule module;
+    module.NewLine = "\r\n";
+    module.ReadCounterCount(settings.counterOptions);
+    const RunPlan plan = std::get<RunPlan>(module.planRun(settings));
+    StreamingWrite write(
+        path, std::move(*RecordStream::create(plan, module.CounterCount)), plan.fileBytes);
+    const Clock::time_point start = Clock::now();
+    write.start();
+    while (write.linesDone() == 0 && !write.isFinished())
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    const double firstProgress = secondsSince(start);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const Clock::time_point cancelled = Clock::now();
+    write.cancel();
+    write.wait();
+    const double answered = secondsSince(cancelled);
+    if (write.result().outcome != WriteOutcome::Cancelled || QFile::exists(path)
+        || !QDir(QFileInfo(path).path())
+                .entryList({QStringLiteral("*.CTF*")}, QDir::Files)
+                .isEmpty())
+        throw Failure(QStringLiteral("a cancelled run left a file"));
+    return {firstProgress, answered};
+}
+
 void measureLarge(const QString &folderPath)
 {
     const Clock::time_point begin = Clock::now();
@@ -653,6 +691,19 @@ void measureLarge(const QString &folderPath)
     table.add(run, "peak memory above the idle process", megabytesText(peakMegabytes), {}, {},
         "<= 100 MB", peakMegabytes <= 100);
 
+    std::vector<double> firstProgress;
+    std::vector<double> cancelAnswered;
+    for (int i = 0; i < LargeRepetitions; ++i) {
+        sync();
+        const Responsiveness figures = measureCancel(Large, path);
+        firstProgress.push_back(figures.firstProgress);
+        cancelAnswered.push_back(figures.cancelAnswered);
+    }
+    table.add(run, "first progress after start", spread(firstProgress), millisecondsText,
+        "<= 500 ms", spread(firstProgress).median <= 0.5);
+    table.add(run, "Cancel answered, half a second in", spread(cancelAnswered), millisecondsText,
+        "<= 200 ms", spread(cancelAnswered).median <= 0.2);
+
     // A run whose file no disk holds: 65,536^3 lines.
     RunSettings huge = settings;
     for (CounterPanel &panel : huge.panels) {
@@ -676,7 +727,9 @@ void measureLarge(const QString &folderPath)
                 "1 MiB blocks, with conv=fsync where compared with it. No fsync: the records "
                 "written to a plain file and closed, beside dd without conv=fsync. Each write "
                 "starts after sync, with the earlier file removed. Rates in decimal MB/s, whole "
-                "process of dd included. Files in %s, removed. Measured in %.0f s.\n",
+                "process of dd included. First progress and Cancel: StreamingWrite polled as the "
+                "window would, Cancel answered once the writer stopped and its file is gone. Files "
+                "in %s, removed. Measured in %.0f s.\n",
         qPrintable(folderPath), secondsSince(begin));
 }
 
