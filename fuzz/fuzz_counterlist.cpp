@@ -381,11 +381,14 @@ void checkPlan(const Run &run, bool printToFile)
         std::string bytes;
         fieldsWritable = fieldsWritable && appendAnsi(bytes, field);
     }
-    const bool fits = !anyEmpty && run.lineCount <= RunModule::MaxLines
-        && run.textBytes <= RunModule::MaxTextBytes && (!printToFile || fieldsWritable);
+    // Only a run that fills the Container alone must fit in memory; a file takes any size.
+    const bool inMemory
+        = run.lineCount <= RunModule::MaxLines && run.textBytes <= RunModule::MaxTextBytes;
+    const bool fits = !anyEmpty && (printToFile ? fieldsWritable : inMemory);
     const bool surelyFits = fits
-        && static_cast<double>(widestLine) * static_cast<double>(run.lineCount)
-            <= static_cast<double>(RunModule::MaxTextBytes);
+        && (printToFile
+            || static_cast<double>(widestLine) * static_cast<double>(run.lineCount)
+                <= static_cast<double>(RunModule::MaxTextBytes));
 
     if (const QString *problem = std::get_if<QString>(&result)) {
         if (surelyFits)
@@ -401,6 +404,9 @@ void checkPlan(const Run &run, bool printToFile)
     if (plan.lineCount != run.lineCount)
         fault("planRun counted %lld lines, expected %lld", static_cast<long long>(plan.lineCount),
             static_cast<long long>(run.lineCount));
+    if (plan.textBytes != run.textBytes)
+        fault("planRun measured %lld bytes of text, expected %lld",
+            static_cast<long long>(plan.textBytes), static_cast<long long>(run.textBytes));
     if (plan.fields != run.fields)
         fault("planRun changed a field");
     for (size_t k = 0; k < run.counters.size(); ++k) {

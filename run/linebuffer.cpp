@@ -65,7 +65,8 @@ std::string_view LineBuffer::line(size_t index) const
     return std::string_view(text()).substr(start, next - start - m_newLine.size());
 }
 
-LineBuffer LineBuffer::product(const LineBuffer &prefixes, const std::vector<std::string> &pieces)
+LineBuffer LineBuffer::product(
+    const LineBuffer &prefixes, const std::vector<std::string> &pieces, size_t lineLimit)
 {
     LineBuffer lines;
     lines.m_newLine = prefixes.m_newLine;
@@ -75,15 +76,24 @@ LineBuffer LineBuffer::product(const LineBuffer &prefixes, const std::vector<std
     data->lineFeedsInside = prefixes.linesHoldLineFeeds()
         || std::any_of(pieces.begin(), pieces.end(),
             [](const std::string &piece) { return piece.find('\n') != std::string::npos; });
-    const size_t pieceBytes = std::accumulate(pieces.begin(), pieces.end(), size_t(0),
-        [](size_t sum, const std::string &piece) { return sum + piece.size(); });
-    const size_t prefixBytes = prefixes.text().size() - prefixes.size() * prefixes.m_newLine.size();
-    const size_t count = prefixes.size() * pieces.size();
+    const size_t count = std::min(prefixes.size() * pieces.size(), lineLimit);
+    // The lines are whole rounds of the pieces after the first prefixes, and
+    // then the first pieces after one more prefix.
+    const size_t rounds = pieces.empty() ? 0 : count / pieces.size();
+    const size_t rest = count - rounds * pieces.size();
+    auto pieceBytes = [&pieces](size_t first) {
+        return std::accumulate(pieces.begin(), pieces.begin() + static_cast<std::ptrdiff_t>(first),
+            size_t(0), [](size_t sum, const std::string &piece) { return sum + piece.size(); });
+    };
+    const size_t roundPrefixBytes
+        = (rounds < prefixes.size() ? prefixes.starts()[rounds] : prefixes.text().size())
+        - rounds * prefixes.m_newLine.size();
+    const size_t restPrefixBytes = rest > 0 ? prefixes.line(rounds).size() : 0;
     // Sized once, advised onto huge pages before the first byte touches it, and
     // written in place: a million lines are three million small copies, and
     // string appends would double their cost.
-    const size_t total = prefixBytes * pieces.size() + pieceBytes * prefixes.size()
-        + count * lines.m_newLine.size();
+    const size_t total = roundPrefixBytes * pieces.size() + pieceBytes(pieces.size()) * rounds
+        + restPrefixBytes * rest + pieceBytes(rest) + count * lines.m_newLine.size();
     bytes.reserve(total);
     lineStarts.reserve(count);
     adviseHugePages(bytes.data(), bytes.capacity());
@@ -98,12 +108,13 @@ LineBuffer LineBuffer::product(const LineBuffer &prefixes, const std::vector<std
         std::memcpy(out, part.data(), part.size());
         out += part.size();
     };
-    for (size_t i = 0; i < prefixes.size(); ++i) {
+    for (size_t i = 0; i * pieces.size() < count; ++i) {
         const std::string_view prefix = prefixes.line(i);
-        for (const std::string &piece : pieces) {
+        const size_t used = std::min(pieces.size(), count - i * pieces.size());
+        for (size_t j = 0; j < used; ++j) {
             *start++ = static_cast<size_t>(out - base);
             put(prefix);
-            put(piece);
+            put(pieces[j]);
             put(lines.m_newLine);
         }
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <limits>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -22,7 +23,9 @@ public:
 
     // Every prefix line followed by every piece, the pieces varying fastest:
     // prefix 0 + piece 0, prefix 0 + piece 1, ..., prefix 1 + piece 0, ...
-    static LineBuffer product(const LineBuffer &prefixes, const std::vector<std::string> &pieces);
+    // up to lineLimit lines; the rest are not built.
+    static LineBuffer product(const LineBuffer &prefixes, const std::vector<std::string> &pieces,
+        size_t lineLimit = std::numeric_limits<size_t>::max());
 
     size_t size() const { return m_data ? m_data->starts.size() : 0; }
     bool empty() const { return size() == 0; }

@@ -7,12 +7,14 @@
 #include "linebuffer.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLocale>
+#include <QStorageInfo>
 
 #include <variant>
 
 namespace {
-
-constexpr size_t ChunkSize = size_t(1) << 20;
 
 QString tr(const char *text)
 {
@@ -45,12 +47,12 @@ std::variant<qint64, size_t> recordFileSize(const LineBuffer &lines)
 bool appendRecord(std::string &out, std::string_view line)
 {
     const size_t before = out.size();
-    out += '"';
+    out += RecordOpen;
     if (!appendAnsi(out, line)) {
         out.resize(before);
         return false;
     }
-    out += "\"\r\n";
+    out += RecordClose;
     return true;
 }
 
@@ -71,11 +73,11 @@ std::optional<WriteFailure> writeRecordFile(const QString &path, const LineBuffe
     };
 
     std::string chunk;
-    chunk.reserve(ChunkSize + 4096);
+    chunk.reserve(RecordChunkSize + 4096);
     for (size_t i = 0; i < lines.size(); ++i) {
         // Every line has its bytes: recordFileSize read them all.
         appendRecord(chunk, lines.line(i));
-        if (chunk.size() >= ChunkSize) {
+        if (chunk.size() >= RecordChunkSize) {
             if (!file.write(chunk.data(), static_cast<qint64>(chunk.size())))
                 return fail();
             chunk.clear();
@@ -86,4 +88,35 @@ std::optional<WriteFailure> writeRecordFile(const QString &path, const LineBuffe
     if (const std::optional<QString> reason = file.commit())
         return WriteFailure {*reason, file.whatWasLeft()};
     return std::nullopt;
+}
+
+std::optional<qint64> freeBytesFor(const QString &path)
+{
+    const QFileInfo file(path);
+    const QString folder = file.absolutePath();
+    if (!QFileInfo(folder).isDir())
+        return std::nullopt;
+    const QStorageInfo storage(folder);
+    if (!storage.isValid())
+        return std::nullopt;
+    return storage.bytesAvailable();
+}
+
+std::optional<QString> spaceRefusal(const QString &path, qint64 fileBytes)
+{
+    const std::optional<qint64> free = freeBytesFor(path);
+    if (!free || fileBytes <= *free)
+        return std::nullopt;
+    // In decimal units, as disks are sold and as file managers show free space;
+    // with more digits where one would make both sizes read the same.
+    const QLocale locale;
+    QString needed;
+    QString available;
+    for (int precision = 1; precision <= 3 && needed == available; ++precision) {
+        needed = locale.formattedDataSize(fileBytes, precision, QLocale::DataSizeSIFormat);
+        available = locale.formattedDataSize(*free, precision, QLocale::DataSizeSIFormat);
+    }
+    return tr("The file needs %1; the disk that holds %2 has %3 free. Nothing was written. Free "
+              "some space, choose another folder, or make the run smaller.")
+        .arg(needed, QDir::toNativeSeparators(QFileInfo(path).absolutePath()), available);
 }

@@ -3,12 +3,20 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 #include <optional>
 #include <string>
 #include <string_view>
 
 class LineBuffer;
+
+// What stands before and after a line's bytes in its record.
+constexpr std::string_view RecordOpen = "\"";
+constexpr std::string_view RecordClose = "\"\r\n";
+
+// Files are written a megabyte or more at a time: no system call per line.
+constexpr size_t RecordChunkSize = size_t(1) << 20;
 
 // Appends the record of one UTF-8 line: a double quote, the line's Windows-1252
 // bytes as they are, a double quote, carriage return and line feed. Returns
@@ -27,3 +35,13 @@ struct WriteFailure
 // file system knows about it (see FileReplacement), or says why not and what
 // was left.
 std::optional<WriteFailure> writeRecordFile(const QString &path, const LineBuffer &lines);
+
+// The bytes free to this user on the file system that holds path's folder;
+// nothing when that folder does not exist.
+std::optional<qint64> freeBytesFor(const QString &path);
+
+// The message when a file of fileBytes would not fit beside the file at path,
+// with both sizes; nothing when it fits or the folder cannot be looked at (the
+// write then gives the system's reason). A file that is replaced keeps its
+// space until the new one is whole, so the free space counts as it is now.
+std::optional<QString> spaceRefusal(const QString &path, qint64 fileBytes);

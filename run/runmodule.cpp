@@ -6,8 +6,10 @@
 #include "counterlist.h"
 #include "leadingnumber.h"
 #include "recordfile.h"
+#include "recordstream.h"
 
 #include <QDir>
+#include <QLocale>
 
 #include <algorithm>
 
@@ -178,53 +180,58 @@ void RunModule::ReadCounterCount(const std::array<bool, 3> &counterOptions)
 std::variant<RunPlan, QString> RunModule::planRun(const RunSettings &settings) const
 {
     RunPlan plan;
-    plan.lineCount = 1;
-    size_t lineBytes = NewLine.size();
     for (int k = 0; k < CounterCount; ++k) {
         const auto index = static_cast<size_t>(k);
         const std::variant<CounterSettings, QString> counter
             = readCounter(settings.panels[index], k + 1);
         if (const QString *problem = std::get_if<QString>(&counter))
             return *problem;
-        const CounterSettings &read = std::get<CounterSettings>(counter);
-        plan.counters[index] = read;
-        plan.lineCount *= counterValueCount(read.start, read.end, read.step, read.up);
-        lineBytes += counterTextMaxSize(read.start, read.end, read.width, read.alpha, read.padded);
+        plan.counters[index] = std::get<CounterSettings>(counter);
     }
+    for (size_t j = 0; j < plan.fields.size(); ++j)
+        plan.fields[j] = settings.fields[j].toStdString();
+    if (!measureRun(plan, CounterCount, NewLine.size())) {
+        return tr("This run would make more than %1 of text, more than any file can hold. Use "
+                  "shorter fields, a smaller pad width or fewer lines.")
+            .arg(QLocale().formattedDataSize(
+                std::numeric_limits<int64_t>::max(), 1, QLocale::DataSizeSIFormat));
+    }
+
+    if (!settings.printToFile) {
+        if (const std::optional<QString> refusal = inMemoryRefusal(plan)) {
+            return *refusal + QLatin1Char(' ')
+                + tr("With “print to file” ticked, the file holds every line.");
+        }
+        return plan;
+    }
+    for (int j = 0; j <= CounterCount; ++j) {
+        if (const std::optional<char32_t> character
+            = firstWithoutCode(settings.fields[static_cast<size_t>(j)])) {
+            return tr("Field %1 holds the character %2, which a Windows-1252 file cannot hold. "
+                      "Remove it, or untick “print to file” to fill only the Container.")
+                .arg(j + 1)
+                .arg(describeCharacter(*character));
+        }
+    }
+    return plan;
+}
+
+std::optional<QString> RunModule::inMemoryRefusal(const RunPlan &plan)
+{
     if (plan.lineCount > MaxLines) {
         return tr("This run would make %L1 lines, more than the limit of %L2. Use fewer counters, "
                   "shorter ranges or larger steps.")
             .arg(plan.lineCount)
             .arg(MaxLines);
     }
-
-    for (size_t j = 0; j < plan.fields.size(); ++j) {
-        plan.fields[j] = settings.fields[j].toStdString();
-        if (j <= static_cast<size_t>(CounterCount))
-            lineBytes += plan.fields[j].size();
-    }
-    // In floating point: a long field times many lines must not wrap around.
-    const double textBytes = static_cast<double>(lineBytes) * static_cast<double>(plan.lineCount);
-    if (textBytes > static_cast<double>(MaxTextBytes)) {
+    if (plan.textBytes > MaxTextBytes) {
         constexpr double Megabyte = 1 << 20;
-        return tr("This run would make up to %L1 MB of text, more than the limit of %L2 MB. Use "
+        return tr("This run would make %L1 MB of text, more than the limit of %L2 MB. Use "
                   "shorter fields, a smaller pad width or fewer lines.")
-            .arg(textBytes / Megabyte, 0, 'f', 0)
+            .arg(static_cast<double>(plan.textBytes) / Megabyte, 0, 'f', 0)
             .arg(static_cast<double>(MaxTextBytes) / Megabyte, 0, 'f', 0);
     }
-
-    if (settings.printToFile) {
-        for (int j = 0; j <= CounterCount; ++j) {
-            if (const std::optional<char32_t> character
-                = firstWithoutCode(settings.fields[static_cast<size_t>(j)])) {
-                return tr("Field %1 holds the character %2, which a Windows-1252 file cannot hold. "
-                          "Remove it, or untick “print to file” to fill only the Container.")
-                    .arg(j + 1)
-                    .arg(describeCharacter(*character));
-            }
-        }
-    }
-    return plan;
+    return std::nullopt;
 }
 
 void RunModule::BuildFromPanel(const RunPlan &plan, int k, const std::string &textBefore)
@@ -235,30 +242,50 @@ void RunModule::BuildFromPanel(const RunPlan &plan, int k, const std::string &te
         counter.width, counter.step, counter.alpha, counter.up, counter.padded);
 }
 
-void RunModule::BuildLines(const RunPlan &plan)
+void RunModule::BuildLines(const RunPlan &plan, int64_t lineLimit)
 {
     // The last run's lines go first, so that two runs never share the memory.
     LineList = LineBuffer();
-    BuildFromPanel(plan, 0, plan.fields[0]);
-    LineBuffer firstStage = LineBuffer::product(LineBuffer(NewLine, 1), CounterList);
+    // The first lines of a stage use only the first values of its counter: as
+    // many as the later counters' combinations go into the limit, rounded up.
+    // So a few lines of a huge run build a few lines.
+    RunPlan first = plan;
+    std::array<size_t, 3> stageLimits {};
+    int64_t later = 1;
+    for (int k = CounterCount - 1; k >= 0; --k) {
+        const auto index = static_cast<size_t>(k);
+        CounterSettings &counter = first.counters[index];
+        const int64_t needed = std::max<int64_t>(lineLimit, 0) / later
+            + (std::max<int64_t>(lineLimit, 0) % later != 0 ? 1 : 0);
+        if (needed < valueCount(counter)) {
+            counter.end = static_cast<int16_t>(
+                counterValue(counter, static_cast<int32_t>(std::max<int64_t>(needed, 1) - 1)));
+        }
+        stageLimits[index] = static_cast<size_t>(needed);
+        later *= std::max(valueCount(plan.counters[index]), 1);
+    }
+
+    BuildFromPanel(first, 0, first.fields[0]);
+    LineBuffer firstStage
+        = LineBuffer::product(LineBuffer(NewLine, 1), CounterList, stageLimits[0]);
     if (CounterCount == 1) {
         LineList = std::move(firstStage);
         return;
     }
     PrefixList = std::move(firstStage);
-    extend(plan, 1);
+    extend(first, 1, stageLimits[1]);
     if (CounterCount == 3) {
         PrefixList = std::move(LineList);
-        extend(plan, 2);
+        extend(first, 2, stageLimits[2]);
     }
 }
 
-void RunModule::extend(const RunPlan &plan, int k)
+void RunModule::extend(const RunPlan &plan, int k, size_t lineLimit)
 {
     // The counter's pieces are the same after every prefix, so they are built
     // once, with nothing before them, and joined to each prefix in turn.
     BuildFromPanel(plan, k, std::string());
-    LineList = LineBuffer::product(PrefixList, CounterList);
+    LineList = LineBuffer::product(PrefixList, CounterList, lineLimit);
 }
 
 std::optional<QString> RunModule::AskOutputFileName(CommonDialog &CommonDialog1)

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <string>
 #include <variant>
@@ -50,12 +51,16 @@ struct CounterSettings
     bool padded = false;
 };
 
-// A run that passed every check: its settings, read, and its size.
+// A run that passed every check: its settings, read, and its exact size.
 struct RunPlan
 {
     std::array<std::string, 4> fields;
     std::array<CounterSettings, 3> counters;
     int64_t lineCount = 0;
+    // The Container's text: the lines in UTF-8, each followed by the line break.
+    int64_t textBytes = 0;
+    // The file's records; 0 when a field the run uses has no Windows-1252 byte.
+    int64_t fileBytes = 0;
 };
 
 // The values that live as long as the program, and the steps of a run.
@@ -64,10 +69,11 @@ class RunModule
     Q_DECLARE_TR_FUNCTIONS(RunModule)
 
 public:
-    // The largest run Kelvaro makes, chosen from measurement on a 2-core
-    // machine: ten million short lines took 3.5 s and 1.1 GB end to end, five
-    // million 0.9 s and 0.6 GB. Memory is about twice the text plus 16 bytes a
-    // line, so the text limit bounds it whatever the fields hold.
+    // The largest run Kelvaro builds in memory, chosen from measurement on a
+    // 2-core machine: ten million short lines took 3.5 s and 1.1 GB end to end,
+    // five million 0.9 s and 0.6 GB. Memory is about twice the text plus 16 bytes
+    // a line, so the text limit bounds it whatever the fields hold. A run printed
+    // to a file is streamed to it and has no such limit.
     static constexpr int64_t MaxLines = 8'000'000;
     static constexpr int64_t MaxTextBytes = int64_t(512) << 20;
 
@@ -84,12 +90,20 @@ public:
 
     void ReadCounterCount(const std::array<bool, 3> &counterOptions);
 
-    // Reads every setting the run will use, for CounterCount counters. Returns the
-    // message for the first one that cannot be run; nothing has been changed then.
+    // Reads every setting the run will use, for CounterCount counters, and
+    // measures the run. Returns the message for the first one that cannot be
+    // run; nothing has been changed then. Only a run that is not printed to a
+    // file must fit in memory.
     std::variant<RunPlan, QString> planRun(const RunSettings &settings) const;
 
+    // The message when the run's whole text would not fit in memory, as the
+    // Container needs it; nothing when it fits.
+    static std::optional<QString> inMemoryRefusal(const RunPlan &plan);
+
     void BuildFromPanel(const RunPlan &plan, int k, const std::string &textBefore);
-    void BuildLines(const RunPlan &plan);
+    // Builds the run's first lineLimit lines, or all of them when there are
+    // fewer, and nothing of the lines after them.
+    void BuildLines(const RunPlan &plan, int64_t lineLimit = std::numeric_limits<int64_t>::max());
 
     // Asks for a file name; nothing when the dialog was cancelled.
     std::optional<QString> AskOutputFileName(CommonDialog &CommonDialog1);
@@ -101,5 +115,5 @@ public:
         const std::function<void(const LineBuffer &)> &fillContainer);
 
 private:
-    void extend(const RunPlan &plan, int k);
+    void extend(const RunPlan &plan, int k, size_t lineLimit);
 };

@@ -2,9 +2,13 @@
 // The run without its window: settings checks, line order, records and the Save dialog model.
 #include "linebuffer.h"
 #include "recordfile.h"
+#include "recordstream.h"
 #include "runmodule.h"
+#include "streamingwrite.h"
 
 #include <QFile>
+#include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -31,6 +35,53 @@ RunModule moduleFor(const RunSettings &settings)
     return module;
 }
 
+const QByteArray Earlier = "earlier file";
+
+// Asks for the next write to stop once the writer has written a number of
+// chunks, or all of them.
+class CancelAfter : public WriteProgress
+{
+public:
+    static constexpr int AllChunks = -1;
+
+    CancelAfter(std::atomic<bool> &cancel, int chunks, int64_t lineCount)
+        : m_cancel(cancel)
+        , m_chunks(chunks)
+        , m_lineCount(lineCount)
+    { }
+    void advance(int64_t lines, int64_t bytes) override
+    {
+        WriteProgress::advance(lines, bytes);
+        ++m_written;
+        if (m_written == m_chunks || (m_chunks == AllChunks && lines == m_lineCount))
+            m_cancel = true;
+    }
+
+private:
+    std::atomic<bool> &m_cancel;
+    int m_chunks;
+    int64_t m_lineCount;
+    int m_written = 0;
+};
+
+// A folder of its own, in which out.CTF holds an earlier file.
+class FolderWithEarlierFile
+{
+public:
+    FolderWithEarlierFile() { writeFile(path(), Earlier); }
+    QString folder() const { return m_dir.path(); }
+    QString path() const { return m_dir.filePath("out.CTF"); }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// Every name in the folder, hidden ones too: a temporary file would show here.
+QStringList entriesOf(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
 QStringList linesOf(const LineBuffer &lines)
 {
     QStringList list;
@@ -44,6 +95,39 @@ QStringList linesOf(const LineBuffer &lines)
 using Change = std::function<void(RunSettings &)>;
 Q_DECLARE_METATYPE(Change)
 
+namespace {
+
+struct Planned
+{
+    RunModule module;
+    RunPlan plan;
+    std::optional<RecordStream> records;
+};
+
+// A run of the start-up settings changed as the row says, planned to print to
+// a file, and its records.
+Planned planned(const Change &change)
+{
+    RunSettings settings = startUpSettings();
+    change(settings);
+    RunModule module = moduleFor(settings);
+    const RunPlan plan = std::get<RunPlan>(module.planRun(settings));
+    std::optional<RecordStream> records = RecordStream::create(plan, module.CounterCount);
+    return {std::move(module), plan, std::move(records)};
+}
+
+// Two counters of 300 and 1,000 values: fourteen chunks of records.
+void manyChunks(RunSettings &s)
+{
+    s.counterOptions = {false, true, false};
+    s.panels[0].start = "1";
+    s.panels[0].end = "300";
+    s.panels[1].start = "1";
+    s.panels[1].end = "1000";
+}
+
+} // namespace
+
 class RunModuleTest : public QObject
 {
     Q_OBJECT
@@ -51,6 +135,16 @@ class RunModuleTest : public QObject
 private slots:
     void plan_data();
     void plan();
+    void exactSizes_data();
+    void exactSizes();
+    void streamedFileEqualsTheBuiltOne_data();
+    void streamedFileEqualsTheBuiltOne();
+    void stoppedWriteKeepsTheOldFile_data();
+    void stoppedWriteKeepsTheOldFile();
+    void fileThatDoesNotFitIsRefused_data();
+    void fileThatDoesNotFitIsRefused();
+    void writeOnItsOwnThread_data();
+    void writeOnItsOwnThread();
     void counterCountFollowsTheOptions();
     void linesVaryLastCounterFastest();
     void secondRunLeavesNoneOfTheFirst();
@@ -85,21 +179,51 @@ void RunModuleTest::plan_data()
     QTest::newRow("start-up settings") << Change([](RunSettings &) {}) << qint64(11) << QString();
     QTest::newRow("a run at the line limit")
         << Change(twoCounters("125", "31231")) << qint64(8'000'000) << QString();
-    QTest::newRow("one line beyond the limit")
-        << Change(twoCounters("201", "7032")) << qint64(0)
-        << "This run would make 8,000,001 lines, more than the limit of 8,000,000.";
-    QTest::newRow("three counters of 300 values") << Change([](RunSettings &s) {
+    auto containerOnly = [](const Change &change) {
+        return Change([change](RunSettings &s) {
+            change(s);
+            s.printToFile = false;
+        });
+    };
+    const Change threeCounters = [](RunSettings &s) {
         s.counterOptions = {false, false, true};
         for (CounterPanel &panel : s.panels) {
             panel.start = "1";
             panel.end = "300";
         }
-    }) << qint64(0) << "This run would make 27,000,000 lines";
-    QTest::newRow("text beyond its limit") << Change([](RunSettings &s) {
+    };
+    const Change longField = [](RunSettings &s) {
         s.fields[0] = QString(10'000, QLatin1Char('x'));
         s.panels[0].start = "-30000";
         s.panels[0].end = "29999";
-    }) << qint64(0) << "This run would make up to 573 MB of text, more than the limit of 512 MB.";
+    };
+    QTest::newRow("one line beyond the limit, Container only")
+        << containerOnly(twoCounters("201", "7032")) << qint64(0)
+        << "This run would make 8,000,001 lines, more than the limit of 8,000,000. Use fewer "
+           "counters, shorter ranges or larger steps. With “print to file” ticked, the file "
+           "holds every line.";
+    QTest::newRow("three counters of 300 values, Container only")
+        << containerOnly(threeCounters) << qint64(0) << "This run would make 27,000,000 lines";
+    QTest::newRow("text beyond its limit, Container only")
+        << containerOnly(longField) << qint64(0)
+        << "This run would make 573 MB of text, more than the limit of 512 MB.";
+    QTest::newRow("three counters of 300 values, printing")
+        << threeCounters << qint64(27'000'000) << QString();
+    QTest::newRow("text beyond the Container's limit, printing")
+        << longField << qint64(60'000) << QString();
+    const Change widest = [](RunSettings &s) {
+        s.counterOptions = {false, false, true};
+        s.fields = {"", "", "", ""};
+        for (CounterPanel &panel : s.panels) {
+            panel.start = "-32768";
+            panel.end = "32767";
+        }
+    };
+    QTest::newRow("65,536^3 lines, printing") << widest << qint64(281'474'976'710'656) << QString();
+    QTest::newRow("65,536^3 lines of a long field") << Change([widest](RunSettings &s) {
+        widest(s);
+        s.fields[3] = QString(40'000, QLatin1Char('x'));
+    }) << qint64(0) << "This run would make more than 9.2 EB of text, more than any file can hold.";
     QTest::newRow("an unpadded number's width is not read")
         << Change([](RunSettings &s) { s.panels[0].width = "99999"; }) << qint64(11) << QString();
     QTest::newRow("a padded number's width is read")
@@ -150,6 +274,234 @@ void RunModuleTest::plan()
         QVERIFY(refusal);
         QVERIFY2(refusal->contains(problem), qPrintable(*refusal));
     }
+}
+
+void RunModuleTest::exactSizes_data()
+{
+    QTest::addColumn<Change>("change");
+    QTest::addColumn<qint64>("lineCount");
+    QTest::addColumn<qint64>("textBytes");
+    QTest::addColumn<qint64>("fileBytes");
+
+    // 11 lines of "First Field ", " 10" and " Second Field ".
+    QTest::newRow("start-up settings")
+        << Change([](RunSettings &) {}) << qint64(11) << qint64(11 * 31) << qint64(11 * 33);
+    QTest::newRow("letters beyond ASCII take two bytes in the Container, one in the file")
+        << Change([](RunSettings &s) {
+               s.fields = {"x", "y", "", ""};
+               s.panels[0]
+                   = {true, true, false, "1", QStringLiteral("À"), QStringLiteral("Ä"), "1"};
+           })
+        << qint64(5) << qint64(5 * 6) << qint64(5 * 7);
+    // Every counter's texts, from "-32768" to " 32767", take 371,000 bytes, and
+    // each comes once for every combination of the other two counters' values.
+    QTest::newRow("65,536^3 lines, exactly") << Change([](RunSettings &s) {
+        s.counterOptions = {false, false, true};
+        s.fields = {"", "", "", ""};
+        for (CounterPanel &panel : s.panels) {
+            panel.start = "-32768";
+            panel.end = "32767";
+        }
+    }) << (qint64(1) << 48) << (qint64(2) << 48) + 3 * (qint64(371'000) << 32)
+                                             << (qint64(4) << 48) + 3 * (qint64(371'000) << 32);
+}
+
+void RunModuleTest::exactSizes()
+{
+    QFETCH(Change, change);
+    QFETCH(qint64, lineCount);
+    QFETCH(qint64, textBytes);
+    QFETCH(qint64, fileBytes);
+    const RunPlan runPlan = planned(change).plan;
+    QCOMPARE(runPlan.lineCount, lineCount);
+    QCOMPARE(runPlan.textBytes, textBytes);
+    QCOMPARE(runPlan.fileBytes, fileBytes);
+}
+
+void RunModuleTest::streamedFileEqualsTheBuiltOne_data()
+{
+    QTest::addColumn<Change>("change");
+    QTest::addColumn<qint64>("firstLines");
+
+    QTest::newRow("start-up settings") << Change([](RunSettings &) {}) << qint64(0);
+    QTest::newRow("one padded counter counting down by 3") << Change([](RunSettings &s) {
+        s.panels[0] = {false, false, true, "4", "20", "-7", "-3"};
+    }) << qint64(4);
+    QTest::newRow("two counters, letters and numbers down by 2") << Change([](RunSettings &s) {
+        s.counterOptions = {false, true, false};
+        s.panels[0] = {true, true, false, "1", "A", "E", "1"};
+        s.panels[1] = {false, false, false, "1", "5", "-5", "2"};
+    }) << qint64(7);
+    QTest::newRow("three counters of every kind, Windows-1252 fields") << Change(
+        [](RunSettings &s) {
+            s.counterOptions = {false, false, true};
+            s.fields = {QStringLiteral("é\""), QStringLiteral("€-"), "", QStringLiteral("”")};
+            s.panels[0] = {true, false, false, "1", "Z", "X", "0"};
+            s.panels[1] = {false, true, true, "3", "-5", "5", "4"};
+            s.panels[2] = {false, true, false, "1", "1", "3", "0"};
+        }) << qint64(13);
+    QTest::newRow("three counters, the last with one value") << Change([](RunSettings &s) {
+        s.counterOptions = {false, false, true};
+        s.panels[2].end = s.panels[2].start;
+    }) << qint64(1000);
+    QTest::newRow("lines over many chunks") << Change(manyChunks) << qint64(123'457);
+    // Its texts together pass 64 MB, so each is made when it is written.
+    QTest::newRow("a pad width too wide to keep every text") << Change([](RunSettings &s) {
+        s.panels[0] = {false, true, true, "1025", "-32768", "32767", "1"};
+    }) << qint64(70'000);
+}
+
+void RunModuleTest::streamedFileEqualsTheBuiltOne()
+{
+    QFETCH(Change, change);
+    QFETCH(qint64, firstLines);
+    auto [module, runPlan, stream] = planned(change);
+    module.BuildLines(runPlan);
+    const LineBuffer all = std::move(module.LineList);
+    QTemporaryDir dir;
+    const QString built = dir.filePath("built.CTF");
+    const QString streamed = dir.filePath("streamed.CTF");
+    QCOMPARE(writeRecordFile(built, all), std::nullopt);
+
+    QVERIFY(stream);
+    const std::atomic<bool> cancel {false};
+    WriteProgress progress;
+    const WriteResult result
+        = streamRecordFile(streamed, *stream, runPlan.fileBytes, cancel, progress);
+    QVERIFY2(result.outcome == WriteOutcome::Written, qPrintable(result.reason));
+    const QByteArray expected = contentsOf(built);
+    QVERIFY(contentsOf(streamed) == expected);
+    QCOMPARE(runPlan.lineCount, qint64(all.size()));
+    QCOMPARE(runPlan.textBytes, qint64(all.text().size()));
+    QCOMPARE(runPlan.fileBytes, qint64(expected.size()));
+    QCOMPARE(progress.lines(), runPlan.lineCount);
+    QCOMPARE(progress.bytes(), runPlan.fileBytes);
+
+    // The Container's first lines are built without the rest.
+    module.BuildLines(runPlan, firstLines);
+    const auto count = static_cast<size_t>(firstLines);
+    const size_t shownBytes = count < all.size()
+        ? size_t(all.line(count).data() - all.text().data())
+        : all.text().size();
+    QCOMPARE(module.LineList.size(), std::min(count, all.size()));
+    QVERIFY(module.LineList.text() == all.text().substr(0, shownBytes));
+}
+
+void RunModuleTest::stoppedWriteKeepsTheOldFile_data()
+{
+    QTest::addColumn<int>("cancelAfterChunks");
+    QTest::addColumn<qint64>("fileSizeLimit");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("cancelled before the first chunk") << 0 << qint64(0) << QString();
+    QTest::newRow("cancelled in the middle") << 5 << qint64(0) << QString();
+    QTest::newRow("cancelled after the last chunk")
+        << int(CancelAfter::AllChunks) << qint64(0) << QString();
+    QTest::newRow("a write that fails in the middle")
+        << 1000 << qint64(3 << 20) << QStringLiteral("File too large");
+}
+
+void RunModuleTest::stoppedWriteKeepsTheOldFile()
+{
+    QFETCH(int, cancelAfterChunks);
+    QFETCH(qint64, fileSizeLimit);
+    QFETCH(QString, reason);
+    const FolderWithEarlierFile folder;
+    const QString path = folder.path();
+    auto [module, runPlan, stream] = planned(manyChunks);
+    QVERIFY(stream);
+
+    std::atomic<bool> cancel {cancelAfterChunks == 0};
+    CancelAfter progress(cancel, cancelAfterChunks, runPlan.lineCount);
+    WriteResult result;
+    {
+        std::unique_ptr<FileSizeLimit> limit;
+        if (fileSizeLimit > 0) {
+            limit = std::make_unique<FileSizeLimit>(static_cast<rlim_t>(fileSizeLimit));
+            QVERIFY(limit->applied());
+        }
+        result = streamRecordFile(path, *stream, runPlan.fileBytes, cancel, progress);
+    }
+    QVERIFY(result.outcome == (reason.isEmpty() ? WriteOutcome::Cancelled : WriteOutcome::Failed));
+    QVERIFY2(result.reason.contains(reason), qPrintable(result.reason));
+    QCOMPARE(contentsOf(path), Earlier);
+    QCOMPARE(entriesOf(folder.folder()), QStringList {"out.CTF"});
+}
+
+void RunModuleTest::fileThatDoesNotFitIsRefused_data()
+{
+    QTest::addColumn<QString>("endCount");
+    QTest::addColumn<QString>("reason");
+    // The file system holds 64 KB; each line is a record of 35 bytes.
+    QTest::newRow("a file larger than the free space")
+        << "5000"
+        << "The file needs 175.0 kB; the disk that holds";
+    QTest::newRow("a file that fits") << "1000" << QString();
+}
+
+void RunModuleTest::fileThatDoesNotFitIsRefused()
+{
+    QFETCH(QString, endCount);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    SmallFileSystem small(dir.filePath("small"));
+    if (!small.mounted())
+        QSKIP("mounting a small tmpfs needs root");
+    const QString path = dir.filePath("small/out.CTF");
+    QVERIFY(writeFile(path, Earlier));
+    auto [module, runPlan, stream] = planned([&](RunSettings &s) {
+        s.panels[0].start = "1001";
+        s.panels[0].end = QString::number(1000 + endCount.toInt());
+    });
+    QVERIFY(stream);
+    const std::atomic<bool> cancel {false};
+    WriteProgress progress;
+    const WriteResult result = streamRecordFile(path, *stream, runPlan.fileBytes, cancel, progress);
+    QVERIFY2(result.reason.startsWith(reason), qPrintable(result.reason));
+    if (reason.isEmpty()) {
+        QVERIFY(result.outcome == WriteOutcome::Written);
+        QCOMPARE(QFileInfo(path).size(), runPlan.fileBytes);
+    } else {
+        QVERIFY(result.outcome == WriteOutcome::Failed);
+        QVERIFY2(
+            result.reason.contains("kB free. Nothing was written."), qPrintable(result.reason));
+        QCOMPARE(progress.bytes(), qint64(0));
+        QCOMPARE(contentsOf(path), Earlier);
+    }
+    QCOMPARE(entriesOf(dir.filePath("small")), QStringList {"out.CTF"});
+}
+
+void RunModuleTest::writeOnItsOwnThread_data()
+{
+    QTest::addColumn<bool>("cancelled");
+    QTest::newRow("written whole") << false;
+    QTest::newRow("cancelled before it starts") << true;
+}
+
+void RunModuleTest::writeOnItsOwnThread()
+{
+    QFETCH(bool, cancelled);
+    const FolderWithEarlierFile folder;
+    const QString path = folder.path();
+    auto [module, runPlan, stream] = planned(manyChunks);
+    QVERIFY(stream);
+    StreamingWrite write(path, std::move(*stream), runPlan.fileBytes);
+    QSignalSpy finished(&write, &StreamingWrite::finished);
+    if (cancelled)
+        write.cancel();
+    write.start();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 60'000);
+    QVERIFY(write.isFinished());
+    if (cancelled) {
+        QVERIFY(write.result().outcome == WriteOutcome::Cancelled);
+        QCOMPARE(contentsOf(path), Earlier);
+    } else {
+        QVERIFY2(
+            write.result().outcome == WriteOutcome::Written, qPrintable(write.result().reason));
+        QCOMPARE(write.linesDone(), runPlan.lineCount);
+        QCOMPARE(write.bytesDone(), runPlan.fileBytes);
+        QCOMPARE(QFileInfo(path).size(), runPlan.fileBytes);
+    }
+    QCOMPARE(entriesOf(folder.folder()), QStringList {"out.CTF"});
 }
 
 void RunModuleTest::counterCountFollowsTheOptions()

@@ -457,6 +457,13 @@ void Main::Command1_Click()
         warn(*problem);
         return;
     }
+    // The window builds every run in memory before it writes the file, so a run
+    // printed to a file must fit there as well.
+    if (const std::optional<QString> refusal
+        = RunModule::inMemoryRefusal(std::get<RunPlan>(plan))) {
+        warn(*refusal);
+        return;
+    }
 
     WaitCursor wait;
     // Emptied only once the run is sure to go ahead: a refused run keeps the
