@@ -97,8 +97,13 @@ void OldContainerWindow::Command1_Click()
     if (!std::holds_alternative<RunPlan>(plan))
         return;
     setContainerText(Text6, {});
-    m_module.BuildLines(std::get<RunPlan>(plan));
-    m_module.WriteLines(m_settings.printToFile, m_dialog,
+    const RunPlan &run = std::get<RunPlan>(plan);
+    m_module.BuildLines(run);
+    m_module.WriteLines(
+        run, m_settings.printToFile, m_dialog,
+        [this](const QString &path, const RunPlan &written) {
+            return m_module.writeFile(path, written);
+        },
         [this](const LineBuffer &lines) { setContainerText(Text6, lines.text()); });
 }
 

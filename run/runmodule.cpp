@@ -4,6 +4,7 @@
 
 #include "codepage.h"
 #include "counterlist.h"
+#include "filereplacement.h"
 #include "leadingnumber.h"
 #include "recordfile.h"
 #include "recordstream.h"
@@ -216,22 +217,33 @@ std::variant<RunPlan, QString> RunModule::planRun(const RunSettings &settings) c
     return plan;
 }
 
-std::optional<QString> RunModule::inMemoryRefusal(const RunPlan &plan)
+std::optional<QString> RunModule::inMemoryRefusal(const RunPlan &plan) const
 {
-    if (plan.lineCount > MaxLines) {
-        return tr("This run would make %L1 lines, more than the limit of %L2. Use fewer counters, "
-                  "shorter ranges or larger steps.")
+    if (plan.lineCount > containerLines) {
+        return tr("This run would make %L1 lines, more than the Container's limit of %L2. Use "
+                  "fewer counters, shorter ranges or larger steps.")
             .arg(plan.lineCount)
-            .arg(MaxLines);
+            .arg(containerLines);
     }
-    if (plan.textBytes > MaxTextBytes) {
+    if (plan.textBytes > containerBytes) {
         constexpr double Megabyte = 1 << 20;
-        return tr("This run would make %L1 MB of text, more than the limit of %L2 MB. Use "
-                  "shorter fields, a smaller pad width or fewer lines.")
+        return tr("This run would make %L1 MB of text, more than the Container's limit of %L2 MB. "
+                  "Use shorter fields, a smaller pad width or fewer lines.")
             .arg(static_cast<double>(plan.textBytes) / Megabyte, 0, 'f', 0)
-            .arg(static_cast<double>(MaxTextBytes) / Megabyte, 0, 'f', 0);
+            .arg(static_cast<double>(containerBytes) / Megabyte, 0, 'f', 0);
     }
     return std::nullopt;
+}
+
+int64_t RunModule::containerLineLimit(const RunPlan &plan) const
+{
+    if (!inMemoryRefusal(plan))
+        return plan.lineCount;
+    // Lines of one run differ little in length, so the text's share is the lines'
+    // share; rounded down, and the line limit holds whatever the lengths.
+    const auto share = static_cast<int64_t>(static_cast<long double>(plan.lineCount)
+        * static_cast<long double>(containerBytes) / static_cast<long double>(plan.textBytes));
+    return std::clamp<int64_t>(share, 0, containerLines);
 }
 
 void RunModule::BuildFromPanel(const RunPlan &plan, int k, const std::string &textBefore)
@@ -298,25 +310,64 @@ std::optional<QString> RunModule::AskOutputFileName(CommonDialog &CommonDialog1)
     return CommonDialog1.FileName;
 }
 
-std::optional<QString> RunModule::WriteLines(bool printToFile, CommonDialog &CommonDialog1,
+WriteResult RunModule::writeFile(const QString &path, const RunPlan &plan) const
+{
+    std::optional<RecordStream> records = RecordStream::create(plan, CounterCount);
+    if (!records)
+        return {WriteOutcome::Failed, tr("The run has no records to write."),
+            FileReplacement::untouched(path)};
+    const std::atomic<bool> cancel {false};
+    WriteProgress progress;
+    return streamRecordFile(path, *records, plan.fileBytes, cancel, progress);
+}
+
+std::optional<RunModule::Message> RunModule::WriteLines(const RunPlan &plan, bool printToFile,
+    CommonDialog &CommonDialog1, const FileWriter &writeFile,
     const std::function<void(const LineBuffer &)> &fillContainer)
 {
-    std::optional<QString> problem;
+    const auto shown = static_cast<int64_t>(LineList.size());
+    const bool partial = shown < plan.lineCount;
+    std::optional<Message> message;
+    if (partial) {
+        message = Message {tr("The Container shows the first %L1 of the run's %L2 lines; no file "
+                              "was written.")
+                               .arg(shown)
+                               .arg(plan.lineCount)};
+    }
     if (printToFile) {
         CommonDialog1.DefaultExt = QStringLiteral(".CTF");
         // Cancel writes no file in this run: the name held from an earlier
         // dialog is not one the user chose now.
         if (const std::optional<QString> name = AskOutputFileName(CommonDialog1)) {
             OutputFileName = *name;
-            if (const std::optional<WriteFailure> failure
-                = writeRecordFile(OutputFileName, LineList)) {
-                problem = tr("Kelvaro could not write the file %1:\n%2\n\nThe lines are in the "
-                             "Container; %3.")
-                              .arg(QDir::toNativeSeparators(OutputFileName), failure->reason,
-                                  failure->fileLeft);
+            const WriteResult result = writeFile(OutputFileName, plan);
+            const QString inContainer = partial
+                ? tr("The Container shows the first %L1 lines").arg(shown)
+                : tr("The lines are in the Container");
+            switch (result.outcome) {
+            case WriteOutcome::Written:
+                message.reset();
+                if (partial) {
+                    message = Message {tr("The file holds all %L1 lines; the Container shows the "
+                                          "first %L2.")
+                                           .arg(plan.lineCount)
+                                           .arg(shown)};
+                }
+                break;
+            case WriteOutcome::Cancelled:
+                message = Message {tr("The run was stopped before its file was written whole: "
+                                      "%1. %2.")
+                                       .arg(result.fileLeft, inContainer)};
+                break;
+            case WriteOutcome::Failed:
+                message = Message {tr("Kelvaro could not write the file %1:\n%2\n\n%3; %4.")
+                                       .arg(QDir::toNativeSeparators(OutputFileName), result.reason,
+                                           inContainer, result.fileLeft),
+                    true};
+                break;
             }
         }
     }
     fillContainer(LineList);
-    return problem;
+    return message;
 }

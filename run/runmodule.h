@@ -17,6 +17,8 @@
 #include <variant>
 #include <vector>
 
+struct WriteResult;
+
 // What one counter panel's controls hold when "Do IT" is pressed.
 struct CounterPanel
 {
@@ -69,11 +71,11 @@ class RunModule
     Q_DECLARE_TR_FUNCTIONS(RunModule)
 
 public:
-    // The largest run Kelvaro builds in memory, chosen from measurement on a
-    // 2-core machine: ten million short lines took 3.5 s and 1.1 GB end to end,
-    // five million 0.9 s and 0.6 GB. Memory is about twice the text plus 16 bytes
-    // a line, so the text limit bounds it whatever the fields hold. A run printed
-    // to a file is streamed to it and has no such limit.
+    // The Container's capacity, chosen from measurement on a 2-core machine: a
+    // run of eight million lines reaches the Container within about a second and
+    // half a gigabyte, the run's text being shared with it. The text limit bounds
+    // memory whatever the fields hold. A run printed to a file streams every line
+    // into it and gives the Container the first lines that fit.
     static constexpr int64_t MaxLines = 8'000'000;
     static constexpr int64_t MaxTextBytes = int64_t(512) << 20;
 
@@ -83,6 +85,9 @@ public:
     LineBuffer PrefixList;
     LineBuffer LineList;
     QString OutputFileName;
+    // The capacity in force; tests lower it to reach its edge with small runs.
+    int64_t containerLines = MaxLines;
+    int64_t containerBytes = MaxTextBytes;
 
     // Counter 1 to 3 as the messages name it: every panel's caption reads
     // "Counter 1", so the name says where its panel stands.
@@ -96,9 +101,11 @@ public:
     // file must fit in memory.
     std::variant<RunPlan, QString> planRun(const RunSettings &settings) const;
 
-    // The message when the run's whole text would not fit in memory, as the
-    // Container needs it; nothing when it fits.
-    static std::optional<QString> inMemoryRefusal(const RunPlan &plan);
+    // The message when the run's whole text would not fit in the Container;
+    // nothing when it fits.
+    std::optional<QString> inMemoryRefusal(const RunPlan &plan) const;
+    // How many of the run's first lines the Container takes: all that fit.
+    int64_t containerLineLimit(const RunPlan &plan) const;
 
     void BuildFromPanel(const RunPlan &plan, int k, const std::string &textBefore);
     // Builds the run's first lineLimit lines, or all of them when there are
@@ -108,10 +115,25 @@ public:
     // Asks for a file name; nothing when the dialog was cancelled.
     std::optional<QString> AskOutputFileName(CommonDialog &CommonDialog1);
 
-    // Writes LineList to the file chosen in the Save dialog (when printToFile),
-    // then hands the lines to fillContainer, which shares them. Returns a message when the
-    // file could not be written; the file that was there is then unchanged.
-    std::optional<QString> WriteLines(bool printToFile, CommonDialog &CommonDialog1,
+    // Writes the run's file, all of it, and says how that ended. The window
+    // does it on a thread of its own; writeFile() does it here and now.
+    using FileWriter = std::function<WriteResult(const QString &path, const RunPlan &plan)>;
+    WriteResult writeFile(const QString &path, const RunPlan &plan) const;
+
+    // What a run has to tell the user at its end: a problem, or a note.
+    struct Message
+    {
+        QString text;
+        bool problem = false;
+    };
+
+    // Writes every line of the run to the file chosen in the Save dialog (when
+    // printToFile), then hands LineList, the lines the Container takes, to
+    // fillContainer, which shares them. Returns what the user should know: why
+    // the file could not be written and what it holds now, or that the Container
+    // shows only the run's first lines.
+    std::optional<Message> WriteLines(const RunPlan &plan, bool printToFile,
+        CommonDialog &CommonDialog1, const FileWriter &writeFile,
         const std::function<void(const LineBuffer &)> &fillContainer);
 
 private:

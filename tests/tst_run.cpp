@@ -4,10 +4,12 @@
 
 #include "container.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QGuiApplication>
 #include <QLineEdit>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -70,6 +72,8 @@ private slots:
     void waitCursorWhileTheRunWorks();
     void refusals_data();
     void refusals();
+    void beyondTheContainer_data();
+    void beyondTheContainer();
 
 private:
     std::unique_ptr<WindowDriver> m_ui;
@@ -305,11 +309,13 @@ void RunTest::refusals_data()
     QTest::newRow("letters counting up from Z")
         << Steps {{"click", "Option1(0)", {}}, {"type", "Text2(0)", "Z"}, {"type", "Text3(0)", "A"}}
         << "Counter 1 (the left panel) counts up from “Z”, but its End Count “A” lies below that";
-    QTest::newRow("more lines than the limit")
-        << Steps {{"click", "Option3(1)", {}}, {"type", "Text2(0)", "1"},
+    QTest::newRow("more lines than the Container holds, without a file")
+        << Steps {{"click", "Check3", {}}, {"click", "Option3(1)", {}}, {"type", "Text2(0)", "1"},
                {"type", "Text3(0)", "201"}, {"paste", "Text2(1)", "-32768"},
                {"type", "Text3(1)", "7032"}}
-        << "This run would make 8,000,001 lines, more than the limit of 8,000,000.";
+        << "This run would make 8,000,001 lines, more than the Container's limit of 8,000,000. "
+           "Use fewer counters, shorter ranges or larger steps. With “print to file” ticked, the "
+           "file holds every line.";
     QTest::newRow("a field character a file cannot hold")
         << Steps {{"paste", "Text5(1)", QStringLiteral(" Второе")}}
         << "Field 2 holds the character “В” (U+0412), which a Windows-1252 file cannot hold.";
@@ -329,6 +335,68 @@ void RunTest::refusals()
     QCOMPARE(m_ui->saveDialogsShown(), 0);
     QCOMPARE(contentsOf(m_dir->filePath("out.CTF")), QByteArray("earlier file"));
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList {"out.CTF"});
+}
+
+void RunTest::beyondTheContainer_data()
+{
+    QTest::addColumn<QString>("lastEnd");
+    QTest::addColumn<bool>("cancel");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("the file takes every line, the Container the first")
+        << "99" << false
+        << "The file holds all 1,000,000 lines; the Container shows the first 1,000.";
+    QTest::newRow("Cancel in the progress dialog keeps the old file")
+        << "999" << true
+        << "The run was stopped before its file was written whole: the file was left as it was. "
+           "The Container shows the first 1,000 lines.";
+}
+
+void RunTest::beyondTheContainer()
+{
+    QFETCH(QString, lastEnd);
+    QFETCH(bool, cancel);
+    QFETCH(QString, message);
+
+    // A Container of a thousand lines, and the progress dialog at once.
+    m_ui->window().module().containerLines = 1000;
+    m_ui->window().setProgressDelay(0);
+    QVERIFY(writeFile(m_dir->filePath("out.CTF"), "earlier file"));
+    Steps steps {{"click", "Option3(2)", {}}};
+    for (int k = 0; k < 3; ++k) {
+        steps += {{"type", element("Text2", k), "0"},
+            {"type", element("Text3", k), k == 2 ? lastEnd : "99"}};
+    }
+    for (int j = 0; j < 4; ++j)
+        steps += {"erase", element("Text5", j), {}};
+    m_ui->perform(steps);
+
+    bool progressShown = false;
+    QTimer answer;
+    connect(&answer, &QTimer::timeout, [&] {
+        auto *progress = qobject_cast<QProgressDialog *>(QApplication::activeModalWidget());
+        if (!progress || progressShown)
+            return;
+        progressShown = true;
+        if (cancel)
+            QTest::mouseClick(progress->findChild<QPushButton *>(), Qt::LeftButton);
+    });
+    answer.start(0);
+    m_ui->pressDoIt();
+
+    QCOMPARE(m_ui->messages(), QStringList {message});
+    QCOMPARE(m_ui->container()->model().rowCount(), size_t(1001));
+    QVERIFY(m_ui->containerText().startsWith(" 0 0 0\r\n 0 0 1\r\n"));
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList {"out.CTF"});
+    const QByteArray file = contentsOf(m_dir->filePath("out.CTF"));
+    if (cancel) {
+        QVERIFY(progressShown);
+        QCOMPARE(file, QByteArray("earlier file"));
+        return;
+    }
+    QCOMPARE(file.count("\r\n"), 1'000'000);
+    QVERIFY(file.startsWith(recordsOf(m_ui->containerText().split("\r\n").mid(0, 1000))));
+    QVERIFY(file.endsWith("\" 99 99 99\"\r\n"));
 }
 
 QTEST_MAIN(RunTest)

@@ -199,14 +199,14 @@ void RunModuleTest::plan_data()
     };
     QTest::newRow("one line beyond the limit, Container only")
         << containerOnly(twoCounters("201", "7032")) << qint64(0)
-        << "This run would make 8,000,001 lines, more than the limit of 8,000,000. Use fewer "
-           "counters, shorter ranges or larger steps. With “print to file” ticked, the file "
+        << "This run would make 8,000,001 lines, more than the Container's limit of 8,000,000. "
+           "Use fewer counters, shorter ranges or larger steps. With “print to file” ticked, the file "
            "holds every line.";
     QTest::newRow("three counters of 300 values, Container only")
         << containerOnly(threeCounters) << qint64(0) << "This run would make 27,000,000 lines";
     QTest::newRow("text beyond its limit, Container only")
         << containerOnly(longField) << qint64(0)
-        << "This run would make 573 MB of text, more than the limit of 512 MB.";
+        << "This run would make 573 MB of text, more than the Container's limit of 512 MB.";
     QTest::newRow("three counters of 300 values, printing")
         << threeCounters << qint64(27'000'000) << QString();
     QTest::newRow("text beyond the Container's limit, printing")

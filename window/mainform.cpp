@@ -6,11 +6,14 @@
 #include "container.h"
 #include "frame.h"
 #include "keyfilters.h"
+#include "runprogress.h"
 #include "savedialog.h"
+#include "streamingwrite.h"
 #include "tabcontrol.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFocusEvent>
 #include <QFrame>
 #include <QGuiApplication>
@@ -22,6 +25,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabBar>
+#include <QTimer>
 
 #include <limits>
 #include <map>
@@ -391,7 +395,7 @@ bool Main::eventFilter(QObject *watched, QEvent *event)
         break;
     case QEvent::KeyPress: {
         auto *key = static_cast<QKeyEvent *>(event);
-            if (watched == Text6 && (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)
+        if (watched == Text6 && (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)
             && !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
             focusNextPrevChild(
                 key->key() == Qt::Key_Tab && !(key->modifiers() & Qt::ShiftModifier));
@@ -452,30 +456,55 @@ void Main::Command1_Click()
 {
     const RunSettings settings = readSettings();
     m_module.ReadCounterCount(settings.counterOptions);
-    const std::variant<RunPlan, QString> plan = m_module.planRun(settings);
-    if (const QString *problem = std::get_if<QString>(&plan)) {
+    const std::variant<RunPlan, QString> planned = m_module.planRun(settings);
+    if (const QString *problem = std::get_if<QString>(&planned)) {
         warn(*problem);
         return;
     }
-    // The window builds every run in memory before it writes the file, so a run
-    // printed to a file must fit there as well.
-    if (const std::optional<QString> refusal
-        = RunModule::inMemoryRefusal(std::get<RunPlan>(plan))) {
-        warn(*refusal);
-        return;
-    }
+    const RunPlan &plan = std::get<RunPlan>(planned);
 
     WaitCursor wait;
     // Emptied only once the run is sure to go ahead: a refused run keeps the
     // Container as it was.
     Text6->clear();
-    m_module.BuildLines(std::get<RunPlan>(plan));
-    const std::optional<QString> fileProblem
-        = m_module.WriteLines(Check3->checkState() == Qt::Checked, CommonDialog1,
-            [this](const LineBuffer &lines) { Text6->setLines(lines); });
+    m_module.BuildLines(plan, m_module.containerLineLimit(plan));
+    const std::optional<RunModule::Message> message = m_module.WriteLines(
+        plan, Check3->checkState() == Qt::Checked, CommonDialog1,
+        [this](const QString &path, const RunPlan &run) { return writeFile(path, run); },
+        [this](const LineBuffer &lines) { Text6->setLines(lines); });
     wait.release();
-    if (fileProblem)
-        warn(*fileProblem);
+    if (message && message->problem)
+        warn(message->text);
+    else if (message)
+        QMessageBox::information(this, tr("Kelvaro"), message->text);
+}
+
+WriteResult Main::writeFile(const QString &path, const RunPlan &plan)
+{
+    std::optional<RecordStream> records = RecordStream::create(plan, m_module.CounterCount);
+    if (!records)
+        return m_module.writeFile(path, plan);
+    StreamingWrite write(path, std::move(*records), plan.fileBytes);
+    // A short write ends before anyone could see a dialog; the window takes no
+    // input meanwhile, as during the rest of a run, and keeps painting.
+    QEventLoop quickEnd;
+    connect(&write, &StreamingWrite::finished, &quickEnd, &QEventLoop::quit);
+    QTimer patience;
+    patience.setSingleShot(true);
+    connect(&patience, &QTimer::timeout, &quickEnd, &QEventLoop::quit);
+    write.start();
+    patience.start(m_progressDelayMs);
+    if (!write.isFinished())
+        quickEnd.exec(QEventLoop::ExcludeUserInputEvents);
+    if (!write.isFinished()) {
+        // The dialog's Cancel needs the usual pointer.
+        QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
+        RunProgress progress(write, path, this);
+        progress.runUntilFinished();
+        QGuiApplication::restoreOverrideCursor();
+    }
+    write.wait();
+    return write.result();
 }
 
 void Main::Command2_Click()

@@ -34,6 +34,9 @@ public:
     CommonDialog CommonDialog1;
 
     const RunModule &module() const { return m_module; }
+    // Tests reach the Container's capacity and the progress dialog with small runs.
+    RunModule &module() { return m_module; }
+    void setProgressDelay(int milliseconds) { m_progressDelayMs = milliseconds; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -77,9 +80,13 @@ private:
     void writeStartEnd(int i, const char *start, const char *end);
     void startEndKeyPress(QLineEdit *box, int index, int16_t &keyAscii);
     RunSettings readSettings() const;
+    // Writes the run's file on a thread of its own, with a progress dialog once
+    // it takes longer than a moment.
+    WriteResult writeFile(const QString &path, const RunPlan &plan);
     void warn(const QString &message);
 
     RunModule m_module;
+    int m_progressDelayMs = 300;
     QHash<QObject *, TextBoxHandlers> m_textBoxes;
     // The box that a click is giving the focus, until that click is over.
     QWidget *m_focusedByClick = nullptr;

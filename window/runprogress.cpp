@@ -1,0 +1,90 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Progress of a run's file, polled from its writer.
+#include "runprogress.h"
+
+#include "streamingwrite.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLocale>
+#include <QTimerEvent>
+
+namespace {
+
+constexpr int PollMs = 100;
+// The bar counts in thousandths: the run's bytes do not fit an int.
+constexpr int Steps = 1000;
+
+QString duration(double seconds)
+{
+    const auto whole = static_cast<long long>(seconds + 0.5);
+    if (whole < 60)
+        return RunProgress::tr("%1 s").arg(whole);
+    if (whole < 3600)
+        return RunProgress::tr("%1 min %2 s").arg(whole / 60).arg(whole % 60);
+    return RunProgress::tr("%1 h %2 min").arg(whole / 3600).arg(whole % 3600 / 60);
+}
+
+} // namespace
+
+RunProgress::RunProgress(StreamingWrite &write, const QString &path, QWidget *parent)
+    : QProgressDialog(parent)
+    , m_write(write)
+    , m_path(path)
+{
+    setObjectName(QStringLiteral("RunProgress"));
+    setWindowTitle(tr("Kelvaro"));
+    setWindowModality(Qt::WindowModal);
+    setRange(0, Steps);
+    setMinimumDuration(0);
+    setAutoClose(false);
+    setAutoReset(false);
+    // Cancel only asks; the dialog stays until the writer says it has stopped.
+    disconnect(this, &QProgressDialog::canceled, this, &QProgressDialog::cancel);
+    connect(this, &QProgressDialog::canceled, this, [this] {
+        m_write.cancel();
+        setLabelText(tr("Stopping…"));
+    });
+    connect(&m_write, &StreamingWrite::finished, this, &QDialog::accept);
+    m_clock.start();
+    refresh();
+}
+
+void RunProgress::runUntilFinished()
+{
+    if (m_write.isFinished())
+        return;
+    m_poll.start(PollMs, this);
+    exec();
+    m_poll.stop();
+}
+
+void RunProgress::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() == m_poll.timerId())
+        refresh();
+    else
+        QProgressDialog::timerEvent(event);
+}
+
+void RunProgress::refresh()
+{
+    if (wasCanceled())
+        return;
+    const QLocale locale;
+    const auto done = static_cast<double>(m_write.bytesDone());
+    const auto total = static_cast<double>(std::max<int64_t>(1, m_write.fileBytes()));
+    setValue(static_cast<int>(done / total * Steps));
+    const double seconds = static_cast<double>(m_clock.elapsed()) / 1000;
+    const double rate = seconds > 0 ? done / seconds : 0;
+    const QString left = rate > 0 ? duration((total - done) / rate) : tr("not known yet");
+    setLabelText(
+        tr("Writing %1\n%L2 of %L3 lines, %4 of %5\n%6/s, about %7 left")
+            .arg(QDir::toNativeSeparators(QFileInfo(m_path).fileName()))
+            .arg(m_write.linesDone())
+            .arg(m_write.lineCount())
+            .arg(locale.formattedDataSize(m_write.bytesDone(), 1, QLocale::DataSizeSIFormat),
+                locale.formattedDataSize(m_write.fileBytes(), 1, QLocale::DataSizeSIFormat),
+                locale.formattedDataSize(static_cast<qint64>(rate), 1, QLocale::DataSizeSIFormat),
+                left));
+}

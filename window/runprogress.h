@@ -1,0 +1,35 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The dialog that shows a long run's file being written, with Cancel.
+#pragma once
+
+#include <QBasicTimer>
+#include <QElapsedTimer>
+#include <QProgressDialog>
+
+class StreamingWrite;
+
+// Modal over the window while the file is written: lines and bytes done, the
+// rate and the time left, read from the writer a few times a second. Cancel
+// asks the writer to stop; the dialog closes once the writer has finished,
+// however it ended.
+class RunProgress : public QProgressDialog
+{
+    Q_OBJECT
+
+public:
+    RunProgress(StreamingWrite &write, const QString &path, QWidget *parent);
+
+    // Shows the dialog until the writer has finished.
+    void runUntilFinished();
+
+protected:
+    void timerEvent(QTimerEvent *event) override;
+
+private:
+    void refresh();
+
+    StreamingWrite &m_write;
+    QString m_path;
+    QBasicTimer m_poll;
+    QElapsedTimer m_clock;
+};
