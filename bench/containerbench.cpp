@@ -103,8 +103,12 @@ private:
         while (!m_done) {
             if (!m_key) {
                 m_changed.wait(lock);
-            } else if (m_changed.wait_until(lock, m_deadline) == std::cv_status::timeout && m_key
-                && Clock::now() >= m_deadline) {
+                continue;
+            }
+            const bool timedOut = m_changed.wait_until(lock, m_deadline) == std::cv_status::timeout;
+            // The wait lets go of the lock: the action may have ended meanwhile.
+            // cppcheck-suppress knownConditionTrueFalse
+            if (timedOut && m_key && Clock::now() >= m_deadline) {
                 reportTimedOut(m_key);
                 std::_Exit(EXIT_SUCCESS);
             }

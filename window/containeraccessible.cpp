@@ -233,26 +233,31 @@ void installContainerAccessibility()
     (void)installed;
 }
 
-void notifyRemoval(Container *container, size_t from, size_t to)
+namespace {
+
+// A removal or an insertion of the text from..to, as it stands in the model now.
+template<typename Event>
+void notifyChange(Container *container, size_t from, size_t to)
 {
     if (!QAccessible::isActive() || from >= to)
         return;
     const ContainerModel &model = container->model();
-    const QString removed
+    const QString text
         = to - from <= LongestAnnounced ? QString::fromStdString(model.text(from, to)) : QString();
-    QAccessibleTextRemoveEvent event(container, clampToInt(model.utf16Offset(from)), removed);
+    Event event(container, clampToInt(model.utf16Offset(from)), text);
     QAccessible::updateAccessibility(&event);
+}
+
+} // namespace
+
+void notifyRemoval(Container *container, size_t from, size_t to)
+{
+    notifyChange<QAccessibleTextRemoveEvent>(container, from, to);
 }
 
 void notifyInsertion(Container *container, size_t from, size_t to)
 {
-    if (!QAccessible::isActive() || from >= to)
-        return;
-    const ContainerModel &model = container->model();
-    const QString inserted
-        = to - from <= LongestAnnounced ? QString::fromStdString(model.text(from, to)) : QString();
-    QAccessibleTextInsertEvent event(container, clampToInt(model.utf16Offset(from)), inserted);
-    QAccessible::updateAccessibility(&event);
+    notifyChange<QAccessibleTextInsertEvent>(container, from, to);
 }
 
 void notifyTextReplaced(Container *container)

@@ -494,8 +494,9 @@ WriteResult Main::writeFile(const QString &path, const RunPlan &plan)
     connect(&patience, &QTimer::timeout, &quickEnd, &QEventLoop::quit);
     write.start();
     patience.start(m_progressDelayMs);
-    if (!write.isFinished())
-        quickEnd.exec(QEventLoop::ExcludeUserInputEvents);
+    // The writer's end arrives through this thread's events, so the loop hears
+    // it however soon the writer is done.
+    quickEnd.exec(QEventLoop::ExcludeUserInputEvents);
     if (!write.isFinished()) {
         // The dialog's Cancel needs the usual pointer.
         QGuiApplication::setOverrideCursor(Qt::ArrowCursor);

@@ -9,6 +9,8 @@
 #include <QLocale>
 #include <QTimerEvent>
 
+#include <cmath>
+
 namespace {
 
 constexpr int PollMs = 100;
@@ -17,7 +19,7 @@ constexpr int Steps = 1000;
 
 QString duration(double seconds)
 {
-    const auto whole = static_cast<long long>(seconds + 0.5);
+    const long long whole = std::llround(seconds);
     if (whole < 60)
         return RunProgress::tr("%1 s").arg(whole);
     if (whole < 3600)
