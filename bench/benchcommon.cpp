@@ -3,6 +3,7 @@
 #include "benchcommon.h"
 
 #include "recordfile.h"
+#include "recordstream.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -15,6 +16,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -75,8 +77,8 @@ RunSettings settingsOf(const Workload &workload)
 {
     RunSettings settings;
     settings.counterOptions[workload.counters.size() - 1] = true;
-    settings.fields = StartUpFields;
-    settings.printToFile = true;
+    settings.fields = workload.fields;
+    settings.printToFile = !workload.refused;
     for (size_t k = 0; k < workload.counters.size(); ++k) {
         const Counter &counter = workload.counters[k];
         CounterPanel &panel = settings.panels[k];
@@ -89,15 +91,39 @@ RunSettings settingsOf(const Workload &workload)
     return settings;
 }
 
+std::variant<RunPlan, QString> plannedRun(RunModule &module, const RunSettings &settings)
+{
+    module.NewLine = "\r\n";
+    module.ReadCounterCount(settings.counterOptions);
+    return module.planRun(settings);
+}
+
+RunPlan acceptedRun(RunModule &module, const RunSettings &settings)
+{
+    std::variant<RunPlan, QString> plan = plannedRun(module, settings);
+    if (const QString *refusal = std::get_if<QString>(&plan))
+        throw Failure(QStringLiteral("planRun refused the run: ") + *refusal);
+    return std::get<RunPlan>(std::move(plan));
+}
+
+RecordStream recordsOf(const RunPlan &plan, const RunModule &module)
+{
+    std::optional<RecordStream> records = RecordStream::create(plan, module.CounterCount);
+    if (!records)
+        throw Failure(QStringLiteral("a field has no Windows-1252 byte"));
+    return std::move(*records);
+}
+
 double runCore(const Workload &workload, const QString &path)
 {
     const RunSettings settings = settingsOf(workload);
     RunModule module;
-    module.NewLine = "\r\n";
     const Clock::time_point start = Clock::now();
-    module.ReadCounterCount(settings.counterOptions);
-    const std::variant<RunPlan, QString> plan = module.planRun(settings);
-    if (std::holds_alternative<QString>(plan) != workload.refused)
+    const std::variant<RunPlan, QString> plan = plannedRun(module, settings);
+    // BuildLines holds the whole run, which only a run the Container takes can afford.
+    const bool refused
+        = std::holds_alternative<QString>(plan) || module.inMemoryRefusal(std::get<RunPlan>(plan));
+    if (refused != workload.refused)
         throw Failure(workload.name + ": planRun answered unexpectedly");
     if (workload.refused) {
         const double seconds = secondsSince(start);
@@ -112,6 +138,36 @@ double runCore(const Workload &workload, const QString &path)
     if (static_cast<int64_t>(module.LineList.size()) != lineCount(workload))
         throw Failure(workload.name + ": wrong number of lines");
     return seconds;
+}
+
+Written runStreamed(const Workload &workload, const QString &path, bool plainFile)
+{
+    const RunSettings settings = settingsOf(workload);
+    RunModule module;
+    const Clock::time_point start = Clock::now();
+    const RunPlan plan = acceptedRun(module, settings);
+    RecordStream records = recordsOf(plan, module);
+    const std::atomic<bool> cancel {false};
+    WriteProgress progress;
+    bool written = false;
+    if (plainFile) {
+        QFile file(path);
+        written = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)
+            && streamRecords(
+                   records,
+                   [&file](const char *data, size_t size) {
+                       return file.write(data, static_cast<qint64>(size))
+                           == static_cast<qint64>(size);
+                   },
+                   cancel, progress)
+                == WriteOutcome::Written;
+    } else {
+        written = streamRecordFile(path, records, plan.fileBytes, cancel, progress).outcome
+            == WriteOutcome::Written;
+    }
+    if (!written || progress.bytes() != plan.fileBytes)
+        throw Failure(workload.name + ": the streamed file was not written");
+    return {secondsSince(start), plan.fileBytes};
 }
 
 void clickIndicator(const Main &window, const QString &name)
@@ -218,6 +274,11 @@ QString megabytesText(double megabytes)
 QString bytesText(double bytes)
 {
     return QString::number(bytes, 'f', 0) + " B";
+}
+
+QString rateText(double megabytesPerSecond)
+{
+    return QString::number(megabytesPerSecond, 'f', 0) + " MB/s";
 }
 
 QString yesNo(std::optional<bool> met)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "mainform.h"
+#include "recordstream.h"
 #include "runmodule.h"
 
 #include <QProcessEnvironment>
@@ -16,6 +17,7 @@
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
+#include <variant>
 #include <vector>
 
 namespace bench {
@@ -42,17 +44,21 @@ struct Targets
     bool perLineAtMostFirst = false;
 };
 
+// The fields as the window shows them at start-up.
+extern const std::array<QString, 4> StartUpFields;
+
 struct Workload
 {
     QString name;
     std::vector<Counter> counters;
     Targets targets;
     bool peerOnce = false;
+    // Too large for the Container, so run without "print to file", which
+    // planRun refuses; printed, the window would stream it to its file.
     bool refused = false;
+    std::array<QString, 4> fields = StartUpFields;
 };
 
-// The fields as the window shows them at start-up.
-extern const std::array<QString, 4> StartUpFields;
 extern const std::vector<Workload> Workloads;
 // The largest run the window accepts.
 const Workload &atLimit();
@@ -68,8 +74,27 @@ double secondsSince(Clock::time_point start);
 int64_t lineCount(const Workload &workload);
 // The settings the window would read once the workload's boxes are set.
 RunSettings settingsOf(const Workload &workload);
+// Reads the settings into module and plans the run, as "Do IT" does.
+std::variant<RunPlan, QString> plannedRun(RunModule &module, const RunSettings &settings);
+// The same, failing when planRun refuses the run.
+RunPlan acceptedRun(RunModule &module, const RunSettings &settings);
+// The run's records, made on the fly; fails when a field has no Windows-1252 byte.
+RecordStream recordsOf(const RunPlan &plan, const RunModule &module);
+
 // The run without a window: planRun, BuildLines and writeRecordFile.
 double runCore(const Workload &workload, const QString &path);
+
+struct Written
+{
+    double seconds;
+    int64_t bytes;
+};
+
+// The run as a printed run of any size is written: measured, then its records
+// streamed through the save file, whose commit syncs the file to disk. With
+// plainFile, into a plain file closed without fsync instead: what making the
+// records and handing them to the system cost, as dd without fsync would.
+Written runStreamed(const Workload &workload, const QString &path, bool plainFile = false);
 
 // Finds a control the way a user does: by looking at the window.
 template<typename T>
@@ -123,6 +148,8 @@ QString microsecondsText(double seconds);
 QString millisecondsText(double seconds);
 QString megabytesText(double megabytes);
 QString bytesText(double bytes);
+// Decimal megabytes a second.
+QString rateText(double megabytesPerSecond);
 QString yesNo(std::optional<bool> met);
 std::optional<bool> within(double value, double bound);
 QString bound(double value, const char *unit);

@@ -3,6 +3,7 @@
 #include "oldcontainer.h"
 
 #include "linebuffer.h"
+#include "recordstream.h"
 
 #include <QCoreApplication>
 #include <QFocusEvent>
