@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -219,6 +220,7 @@ std::optional<QString> FileReplacement::open(const QString &path, qint64 exactSi
     m_method = Method::None;
     m_expected = exactSize;
     m_written = 0;
+    m_writtenBack = 0;
     m_oldSize = 0;
     m_existed = m_touched = m_truncated = m_keepsMetadata = false;
     m_error.clear();
@@ -357,7 +359,30 @@ bool FileReplacement::write(const char *data, qint64 size)
         size -= written;
         m_written += written;
     }
+    startWriteBack();
     return true;
+}
+
+void FileReplacement::startWriteBack()
+{
+#if defined(SYNC_FILE_RANGE_WRITE)
+    // The disk starts on each stretch as soon as it is written, while the next
+    // one is made, and the one before is waited for and dropped from the cache.
+    // So a large file is on disk about when its last byte is written, the page
+    // cache does not fill up with it, and a cancelled run has at most two
+    // stretches in flight to wait for before its file can go.
+    constexpr qint64 Stretch = qint64(16) << 20;
+    if (m_written - m_writtenBack < Stretch)
+        return;
+    sync_file_range(m_fd, m_writtenBack, m_written - m_writtenBack, SYNC_FILE_RANGE_WRITE);
+    if (m_writtenBack > 0) {
+        const qint64 previous = std::max<qint64>(0, m_writtenBack - Stretch);
+        sync_file_range(m_fd, previous, m_writtenBack - previous,
+            SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+        posix_fadvise(m_fd, previous, m_writtenBack - previous, POSIX_FADV_DONTNEED);
+    }
+    m_writtenBack = m_written;
+#endif
 }
 
 std::optional<QString> FileReplacement::commit()

@@ -75,6 +75,7 @@ private:
     std::optional<QString> failWithErrno(int error);
     std::optional<QString> openInPlace();
     void finish();
+    void startWriteBack();
 
     QByteArray m_target;
     QByteArray m_temporary;
@@ -82,6 +83,8 @@ private:
     int m_fd = -1;
     qint64 m_expected = 0;
     qint64 m_written = 0;
+    // Bytes handed to the disk's write-back ahead of commit.
+    qint64 m_writtenBack = 0;
     // The file that was there: which one it is, its size and mode.
     quint64 m_oldDevice = 0;
     quint64 m_oldInode = 0;
