@@ -131,7 +131,6 @@ void Container::setLines(const LineBuffer &lines)
     updateScrollBars();
     viewport()->update();
     notifyTextReplaced(this);
-    emit selectionChanged();
 }
 
 void Container::clear()
@@ -168,7 +167,6 @@ void Container::selectAll()
     restartBlinking();
     viewport()->update();
     notifySelection(this);
-    emit selectionChanged();
 }
 
 void Container::deselect()
@@ -178,7 +176,6 @@ void Container::deselect()
     m_anchor = m_caret;
     viewport()->update();
     notifySelection(this);
-    emit selectionChanged();
 }
 
 void Container::undo()
@@ -283,7 +280,6 @@ void Container::afterEdit(size_t from, size_t removed, size_t inserted, size_t c
     else
         notifyInsertion(this, from, from + inserted);
     notifyCaret(this);
-    emit selectionChanged();
 }
 
 int Container::rowHeight() const
@@ -485,7 +481,6 @@ void Container::moveCaret(size_t to, bool extend)
     notifyCaret(this);
     if (wasSelected || hasSelectedText())
         notifySelection(this);
-    emit selectionChanged();
 }
 
 bool Container::event(QEvent *event)

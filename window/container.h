@@ -47,9 +47,6 @@ public:
     void paste();
     void deleteSelection();
 
-signals:
-    void selectionChanged();
-
 protected:
     bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
