@@ -225,7 +225,6 @@ CounterPieces checkPieces(const Counter &c, const std::string &before, const std
         fault("expected %lld values", static_cast<long long>(count));
     }
 
-    const size_t maxSize = counterTextMaxSize(c.start, c.end, c.width, c.alpha, c.padded);
     for (size_t i = 0; i < list.size(); ++i) {
         const std::string &piece = list.pieces[i];
         if (piece.size() < before.size() + after.size() || piece.compare(0, before.size(), before)
@@ -234,10 +233,6 @@ CounterPieces checkPieces(const Counter &c, const std::string &before, const std
             fault("piece \"%s\"", piece.c_str());
         }
         const size_t textSize = piece.size() - before.size() - after.size();
-        if (textSize > maxSize) {
-            describe(c, "counterTextMaxSize too small", static_cast<int64_t>(i));
-            fault("%zu bytes, bound %zu", textSize, maxSize);
-        }
         list.textBytes += static_cast<int64_t>(textSize);
     }
     for (const size_t i : indicesToCompare(c, count)) {

@@ -3,6 +3,8 @@
 // as a number or a character and set between a text before and a text after.
 #pragma once
 
+#include "counter.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -18,16 +20,3 @@ std::vector<std::string> BuildCounterList(const std::string &textBefore,
 
 // Drops the slots that counting by a step above 1 left empty, keeping the order.
 void CompactCounterList(std::vector<std::string> &counterList);
-
-// How many values the counter makes: the span divided by the step, plus one;
-// 0 when the direction leads away from end.
-int32_t counterValueCount(int16_t start, int16_t end, int16_t step, bool up);
-
-// The most UTF-8 bytes that one of the counter's texts can take, so that the
-// size of a run is known before anything is built.
-size_t counterTextMaxSize(int16_t start, int16_t end, int16_t width, bool alpha, bool padded);
-
-// The counter text of one value: a character for Alpha, zero-filled digits when
-// padded to a width above 0, otherwise the digits after a sign place (a blank,
-// or "-" for a negative value).
-std::string counterText(int32_t value, int16_t width, bool alpha, bool padded);

@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Writing the records of a run, in large chunks.
+// Streaming a run's records into its file.
 #include "recordfile.h"
 
-#include "codepage.h"
 #include "filereplacement.h"
-#include "linebuffer.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -12,7 +10,8 @@
 #include <QLocale>
 #include <QStorageInfo>
 
-#include <variant>
+#include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -21,73 +20,55 @@ QString tr(const char *text)
     return QCoreApplication::translate("RecordFile", text);
 }
 
-// The file's exact size, or the index of the first line without Windows-1252
-// bytes: known before the old file is touched, which writing in place needs.
-std::variant<qint64, size_t> recordFileSize(const LineBuffer &lines)
-{
-    // Two quotes, carriage return and line feed around every line.
-    constexpr size_t Framing = 4;
-    const std::string &text = lines.text();
-    const size_t breaks = lines.size() * lines.newLine().size();
-    if (isAscii(text))
-        return static_cast<qint64>(text.size() - breaks + Framing * lines.size());
-    qint64 size = 0;
-    std::string record;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        record.clear();
-        if (!appendRecord(record, lines.line(i)))
-            return i;
-        size += static_cast<qint64>(record.size());
-    }
-    return size;
-}
-
 } // namespace
 
-bool appendRecord(std::string &out, std::string_view line)
+void WriteProgress::advance(int64_t lines, int64_t bytes)
 {
-    const size_t before = out.size();
-    out += RecordOpen;
-    if (!appendAnsi(out, line)) {
-        out.resize(before);
-        return false;
-    }
-    out += RecordClose;
-    return true;
+    m_lines.store(lines, std::memory_order_relaxed);
+    m_bytes.store(bytes, std::memory_order_relaxed);
 }
 
-std::optional<WriteFailure> writeRecordFile(const QString &path, const LineBuffer &lines)
+WriteOutcome streamRecords(RecordStream &records,
+    const std::function<bool(const char *, size_t)> &write, const std::atomic<bool> &cancel,
+    WriteProgress &progress)
 {
-    const std::variant<qint64, size_t> size = recordFileSize(lines);
-    if (const size_t *line = std::get_if<size_t>(&size)) {
-        return WriteFailure {
-            tr("Line %1 holds a character that Windows-1252 cannot represent.").arg(*line + 1),
-            FileReplacement::untouched(path)};
+    std::vector<char> chunk(std::max(RecordChunkSize, records.longestRecord()));
+    int64_t bytes = 0;
+    while (!records.atEnd()) {
+        if (cancel.load(std::memory_order_relaxed))
+            return WriteOutcome::Cancelled;
+        const size_t size = records.fill(chunk.data(), chunk.size());
+        if (size == 0 || !write(chunk.data(), size))
+            return WriteOutcome::Failed;
+        bytes += static_cast<int64_t>(size);
+        progress.advance(records.recordsDone(), bytes);
     }
-    FileReplacement file;
-    if (const std::optional<QString> reason = file.open(path, std::get<qint64>(size)))
-        return WriteFailure {*reason, file.whatWasLeft()};
-    auto fail = [&file] {
-        file.cancel();
-        return std::make_optional(WriteFailure {file.errorString(), file.whatWasLeft()});
-    };
+    return cancel.load(std::memory_order_relaxed) ? WriteOutcome::Cancelled : WriteOutcome::Written;
+}
 
-    std::string chunk;
-    chunk.reserve(RecordChunkSize + 4096);
-    for (size_t i = 0; i < lines.size(); ++i) {
-        // Every line has its bytes: recordFileSize read them all.
-        appendRecord(chunk, lines.line(i));
-        if (chunk.size() >= RecordChunkSize) {
-            if (!file.write(chunk.data(), static_cast<qint64>(chunk.size())))
-                return fail();
-            chunk.clear();
-        }
+WriteResult streamRecordFile(const QString &path, RecordStream &records, int64_t fileBytes,
+    const std::atomic<bool> &cancel, WriteProgress &progress)
+{
+    if (cancel.load())
+        return {WriteOutcome::Cancelled, {}, FileReplacement::untouched(path)};
+    if (const std::optional<QString> refusal = spaceRefusal(path, fileBytes))
+        return {WriteOutcome::Failed, *refusal, FileReplacement::untouched(path)};
+    FileReplacement file;
+    if (const std::optional<QString> reason = file.open(path, fileBytes))
+        return {WriteOutcome::Failed, *reason, file.whatWasLeft()};
+    const WriteOutcome outcome = streamRecords(
+        records,
+        [&file](
+            const char *data, size_t size) { return file.write(data, static_cast<qint64>(size)); },
+        cancel, progress);
+    if (outcome != WriteOutcome::Written) {
+        const QString reason = outcome == WriteOutcome::Failed ? file.errorString() : QString();
+        file.cancel();
+        return {outcome, reason, file.whatWasLeft()};
     }
-    if (!file.write(chunk.data(), static_cast<qint64>(chunk.size())))
-        return fail();
     if (const std::optional<QString> reason = file.commit())
-        return WriteFailure {*reason, file.whatWasLeft()};
-    return std::nullopt;
+        return {WriteOutcome::Failed, *reason, file.whatWasLeft()};
+    return {WriteOutcome::Written, {}, {}};
 }
 
 std::optional<qint64> freeBytesFor(const QString &path)

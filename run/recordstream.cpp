@@ -1,81 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Measuring a run exactly, and making and writing its records chunk by chunk.
+// Making a run's records chunk by chunk.
 #include "recordstream.h"
 
 #include "codepage.h"
-#include "counterlist.h"
-#include "filereplacement.h"
-#include "recordfile.h"
 
 #include <algorithm>
-#include <array>
-#include <cstdlib>
 #include <cstring>
-#include <limits>
 
 namespace {
-
-// Wide enough for any run: 65,536^3 lines of a field two billion characters long
-// stay far below 2^128.
-using Wide = unsigned __int128;
-constexpr Wide LargestSize = Wide(std::numeric_limits<int64_t>::max());
 
 // A counter's texts together up to this size are made once and kept; beyond it
 // (a pad width in the thousands) each is made when it is needed.
 constexpr int64_t KeptTextBudget = int64_t(64) << 20;
-
-struct TextBytes
-{
-    int64_t utf8 = 0;
-    int64_t ansi = 0;
-    size_t longestAnsi = 0;
-};
-
-int digitCount(int32_t value)
-{
-    int digits = 1;
-    for (int32_t rest = std::abs(value) / 10; rest > 0; rest /= 10)
-        ++digits;
-    return digits;
-}
-
-std::string ansiText(const CounterSettings &counter, int32_t value)
-{
-    std::string bytes;
-    // Every counter text has its bytes: digits, or a character made from a byte.
-    appendAnsi(bytes, counterText(value, counter.width, counter.alpha, counter.padded));
-    return bytes;
-}
-
-// The bytes of all of one counter's texts together.
-TextBytes textBytes(const CounterSettings &counter)
-{
-    TextBytes bytes;
-    // A number's text is as long for every value with its sign and its number of
-    // digits, so each length is made once; an Alpha counter has at most 256 values.
-    std::array<std::array<int64_t, 6>, 2> numberBytes {};
-    const int32_t count = valueCount(counter);
-    for (int32_t place = 0; place < count; ++place) {
-        const int32_t value = counterValue(counter, place);
-        int64_t utf8 = 0;
-        int64_t ansi = 0;
-        if (counter.alpha) {
-            utf8 = static_cast<int64_t>(
-                counterText(value, counter.width, true, counter.padded).size());
-            ansi = static_cast<int64_t>(ansiText(counter, value).size());
-        } else {
-            int64_t &known = numberBytes[value < 0 ? 1 : 0][static_cast<size_t>(digitCount(value))];
-            if (known == 0)
-                known = static_cast<int64_t>(ansiText(counter, value).size());
-            utf8 = known;
-            ansi = known;
-        }
-        bytes.utf8 += utf8;
-        bytes.ansi += ansi;
-        bytes.longestAnsi = std::max(bytes.longestAnsi, static_cast<size_t>(ansi));
-    }
-    return bytes;
-}
 
 char *put(char *out, std::string_view bytes)
 {
@@ -84,55 +20,6 @@ char *put(char *out, std::string_view bytes)
 }
 
 } // namespace
-
-int32_t counterValue(const CounterSettings &counter, int32_t position)
-{
-    // Only the step's magnitude counts, and a step of 0 counts by one.
-    const int32_t stride = std::max(std::abs(static_cast<int32_t>(counter.step)), 1);
-    return counter.start + (counter.up ? stride : -stride) * position;
-}
-
-int32_t valueCount(const CounterSettings &counter)
-{
-    auto hasCharacter = [](int16_t code) { return code >= 0 && code <= 255; };
-    if (counter.alpha && !(hasCharacter(counter.start) && hasCharacter(counter.end)))
-        return 0;
-    return counterValueCount(counter.start, counter.end, counter.step, counter.up);
-}
-
-bool measureRun(RunPlan &plan, int counterCount, size_t newLineBytes)
-{
-    const auto counters = static_cast<size_t>(counterCount);
-    std::array<TextBytes, 3> texts {};
-    std::array<Wide, 3> counts {};
-    Wide lines = 1;
-    for (size_t k = 0; k < counters; ++k) {
-        texts[k] = textBytes(plan.counters[k]);
-        counts[k] = static_cast<Wide>(valueCount(plan.counters[k]));
-        lines *= counts[k];
-    }
-    // Every line holds the fields and its line break or its record's quotes;
-    // each counter's texts come once for every combination of the others' values.
-    Wide text = lines * newLineBytes;
-    Wide file = lines * (RecordOpen.size() + RecordClose.size());
-    bool fileHasBytes = true;
-    for (size_t j = 0; j <= counters; ++j) {
-        std::string bytes;
-        fileHasBytes = fileHasBytes && appendAnsi(bytes, plan.fields[j]);
-        text += lines * plan.fields[j].size();
-        file += lines * bytes.size();
-    }
-    for (size_t k = 0; k < counters && lines > 0; ++k) {
-        text += lines / counts[k] * static_cast<Wide>(texts[k].utf8);
-        file += lines / counts[k] * static_cast<Wide>(texts[k].ansi);
-    }
-    if (text > LargestSize || (fileHasBytes && file > LargestSize))
-        return false;
-    plan.lineCount = static_cast<int64_t>(lines);
-    plan.textBytes = static_cast<int64_t>(text);
-    plan.fileBytes = fileHasBytes ? static_cast<int64_t>(file) : 0;
-    return true;
-}
 
 std::optional<RecordStream> RecordStream::create(const RunPlan &plan, int counterCount)
 {
@@ -153,7 +40,7 @@ std::optional<RecordStream> RecordStream::create(const RunPlan &plan, int counte
         counter.settings = plan.counters[k];
         counter.count = valueCount(counter.settings);
         stream.m_lineCount *= counter.count;
-        const TextBytes bytes = textBytes(counter.settings);
+        const CounterTextBytes bytes = counterTextBytes(counter.settings);
         longest += bytes.longestAnsi;
         if (bytes.ansi > KeptTextBudget)
             continue;
@@ -161,7 +48,8 @@ std::optional<RecordStream> RecordStream::create(const RunPlan &plan, int counte
         counter.starts.reserve(static_cast<size_t>(counter.count) + 1);
         for (int32_t place = 0; place < counter.count; ++place) {
             counter.starts.push_back(counter.texts.size());
-            counter.texts += ansiText(counter.settings, counterValue(counter.settings, place));
+            counter.texts
+                += ansiCounterText(counter.settings, counterValue(counter.settings, place));
         }
         counter.starts.push_back(counter.texts.size());
     }
@@ -201,7 +89,7 @@ std::string_view RecordStream::Counter::textAt(int32_t place)
     const auto index = static_cast<size_t>(place);
     if (!starts.empty())
         return std::string_view(texts.data() + starts[index], starts[index + 1] - starts[index]);
-    current = ansiText(settings, counterValue(settings, place));
+    current = ansiCounterText(settings, counterValue(settings, place));
     return current;
 }
 
@@ -280,53 +168,4 @@ char *RecordStream::fillExact(char *out, const char *limit)
     }
     last.position = place;
     return out;
-}
-
-void WriteProgress::advance(int64_t lines, int64_t bytes)
-{
-    m_lines.store(lines, std::memory_order_relaxed);
-    m_bytes.store(bytes, std::memory_order_relaxed);
-}
-
-WriteOutcome streamRecords(RecordStream &records,
-    const std::function<bool(const char *, size_t)> &write, const std::atomic<bool> &cancel,
-    WriteProgress &progress)
-{
-    std::vector<char> chunk(std::max(RecordChunkSize, records.longestRecord()));
-    int64_t bytes = 0;
-    while (!records.atEnd()) {
-        if (cancel.load(std::memory_order_relaxed))
-            return WriteOutcome::Cancelled;
-        const size_t size = records.fill(chunk.data(), chunk.size());
-        if (size == 0 || !write(chunk.data(), size))
-            return WriteOutcome::Failed;
-        bytes += static_cast<int64_t>(size);
-        progress.advance(records.recordsDone(), bytes);
-    }
-    return cancel.load(std::memory_order_relaxed) ? WriteOutcome::Cancelled : WriteOutcome::Written;
-}
-
-WriteResult streamRecordFile(const QString &path, RecordStream &records, int64_t fileBytes,
-    const std::atomic<bool> &cancel, WriteProgress &progress)
-{
-    if (cancel.load())
-        return {WriteOutcome::Cancelled, {}, FileReplacement::untouched(path)};
-    if (const std::optional<QString> refusal = spaceRefusal(path, fileBytes))
-        return {WriteOutcome::Failed, *refusal, FileReplacement::untouched(path)};
-    FileReplacement file;
-    if (const std::optional<QString> reason = file.open(path, fileBytes))
-        return {WriteOutcome::Failed, *reason, file.whatWasLeft()};
-    const WriteOutcome outcome = streamRecords(
-        records,
-        [&file](
-            const char *data, size_t size) { return file.write(data, static_cast<qint64>(size)); },
-        cancel, progress);
-    if (outcome != WriteOutcome::Written) {
-        const QString reason = outcome == WriteOutcome::Failed ? file.errorString() : QString();
-        file.cancel();
-        return {outcome, reason, file.whatWasLeft()};
-    }
-    if (const std::optional<QString> reason = file.commit())
-        return {WriteOutcome::Failed, *reason, file.whatWasLeft()};
-    return {WriteOutcome::Written, {}, {}};
 }

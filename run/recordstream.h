@@ -1,31 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// A run's exact size, and its records made on the fly for files of any size.
+// A run's records, made on the fly for files of any size.
 #pragma once
 
-#include "runmodule.h"
-
-#include <QString>
+#include "runplan.h"
 
 #include <array>
-#include <atomic>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-// The value a counter gives at a place in its counting order: the first is its start.
-int32_t counterValue(const CounterSettings &counter, int32_t position);
-
-// How many values the counter gives; none for an Alpha counter whose start or end
-// has no character, as BuildCounterList gives no piece for it.
-int32_t valueCount(const CounterSettings &counter);
-
-// Sets the plan's lineCount, textBytes and fileBytes for its first counterCount
-// counters, exactly and without building a line. Returns false, leaving them
-// unset, when the text or the file would pass the largest 64-bit size.
-bool measureRun(RunPlan &plan, int counterCount, size_t newLineBytes);
 
 // The records of a run, in the run's order (the last counter fastest), made a
 // chunk at a time from the fields and each counter's texts in Windows-1252.
@@ -88,44 +72,3 @@ private:
     int64_t m_done = 0;
     size_t m_longest = 0;
 };
-
-// Lines and bytes written so far, read from any thread while another writes.
-class WriteProgress
-{
-public:
-    virtual ~WriteProgress() = default;
-    int64_t lines() const { return m_lines.load(std::memory_order_relaxed); }
-    int64_t bytes() const { return m_bytes.load(std::memory_order_relaxed); }
-    // Called on the writing thread after each chunk, with the totals so far.
-    virtual void advance(int64_t lines, int64_t bytes);
-
-private:
-    std::atomic<int64_t> m_lines {0};
-    std::atomic<int64_t> m_bytes {0};
-};
-
-enum class WriteOutcome { Written, Cancelled, Failed };
-
-struct WriteResult
-{
-    WriteOutcome outcome = WriteOutcome::Failed;
-    // The system's reason for a failure; empty otherwise.
-    QString reason;
-    // What the path holds after a failure or cancel, to end a sentence: "the
-    // file was left as it was", "no file was written", ...
-    QString fileLeft;
-};
-
-// Hands every record to write in chunks of a megabyte or more, and reports
-// progress after each. cancel is read between chunks, so a run stops within
-// the time of one chunk. write returns false when it could not take a chunk.
-WriteOutcome streamRecords(RecordStream &records,
-    const std::function<bool(const char *, size_t)> &write, const std::atomic<bool> &cancel,
-    WriteProgress &progress);
-
-// Replaces the file at path with every record, fileBytes in all, the way
-// FileReplacement decides. A run that is cancelled, fails or would not fit the
-// disk leaves no other file behind, and the old file whole unless it had to be
-// written in place (fileLeft then says what it holds).
-WriteResult streamRecordFile(const QString &path, RecordStream &records, int64_t fileBytes,
-    const std::atomic<bool> &cancel, WriteProgress &progress);

@@ -7,7 +7,6 @@
 #include "filereplacement.h"
 #include "leadingnumber.h"
 #include "recordfile.h"
-#include "recordstream.h"
 
 #include <QDir>
 #include <QLocale>
@@ -61,7 +60,7 @@ class PanelReader
 {
 public:
     explicit PanelReader(int counter)
-        : m_counter(RunModule::counterName(counter))
+        : m_counter(counterName(counter))
     { }
 
     int16_t number(const QString &text, const QString &box)
@@ -150,25 +149,17 @@ std::variant<CounterSettings, QString> readCounter(const CounterPanel &panel, in
             return RunModule::tr("Counter %1 counts up from %2, but its End Count %3 lies below "
                                  "that, so it makes no value. Choose “Down”, or make the End "
                                  "Count at least %2.")
-                .arg(RunModule::counterName(counter), from, to);
+                .arg(counterName(counter), from, to);
         }
         return RunModule::tr("Counter %1 counts down from %2, but its End Count %3 lies above "
                              "that, so it makes no value. Choose “UP”, or make the End Count at "
                              "most %2.")
-            .arg(RunModule::counterName(counter), from, to);
+            .arg(counterName(counter), from, to);
     }
     return settings;
 }
 
 } // namespace
-
-QString RunModule::counterName(int counter)
-{
-    const char *const places[] = {QT_TR_NOOP("the left panel"), QT_TR_NOOP("the middle panel"),
-        QT_TR_NOOP("the right panel")};
-    Q_ASSERT(counter >= 1 && counter <= 3);
-    return tr("Counter %1 (%2)").arg(counter).arg(tr(places[counter - 1]));
-}
 
 void RunModule::ReadCounterCount(const std::array<bool, 3> &counterOptions)
 {
@@ -310,15 +301,11 @@ std::optional<QString> RunModule::AskOutputFileName(CommonDialog &CommonDialog1)
     return CommonDialog1.FileName;
 }
 
-WriteResult RunModule::writeFile(const QString &path, const RunPlan &plan) const
+WriteResult RunModule::writeFile(const QString &path, RecordStream records, int64_t fileBytes)
 {
-    std::optional<RecordStream> records = RecordStream::create(plan, CounterCount);
-    if (!records)
-        return {WriteOutcome::Failed, tr("The run has no records to write."),
-            FileReplacement::untouched(path)};
     const std::atomic<bool> cancel {false};
     WriteProgress progress;
-    return streamRecordFile(path, *records, plan.fileBytes, cancel, progress);
+    return streamRecordFile(path, records, fileBytes, cancel, progress);
 }
 
 std::optional<RunModule::Message> RunModule::WriteLines(const RunPlan &plan, bool printToFile,
@@ -340,7 +327,14 @@ std::optional<RunModule::Message> RunModule::WriteLines(const RunPlan &plan, boo
         // dialog is not one the user chose now.
         if (const std::optional<QString> name = AskOutputFileName(CommonDialog1)) {
             OutputFileName = *name;
-            const WriteResult result = writeFile(OutputFileName, plan);
+            // Every field was checked for its bytes when the run was planned.
+            std::optional<RecordStream> records = RecordStream::create(plan, CounterCount);
+            const WriteResult result = records
+                ? writeFile(OutputFileName, std::move(*records), plan.fileBytes)
+                : WriteResult {WriteOutcome::Failed,
+                    tr("A field holds a character without a "
+                       "Windows-1252 byte."),
+                    FileReplacement::untouched(OutputFileName)};
             const QString inContainer = partial
                 ? tr("The Container shows the first %L1 lines").arg(shown)
                 : tr("The lines are in the Container");

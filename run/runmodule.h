@@ -4,6 +4,8 @@
 
 #include "commondialog.h"
 #include "linebuffer.h"
+#include "recordstream.h"
+#include "runplan.h"
 
 #include <QCoreApplication>
 #include <QString>
@@ -16,8 +18,6 @@
 #include <string>
 #include <variant>
 #include <vector>
-
-struct WriteResult;
 
 // What one counter panel's controls hold when "Do IT" is pressed.
 struct CounterPanel
@@ -39,30 +39,6 @@ struct RunSettings
     std::array<QString, 4> fields;
     std::array<CounterPanel, 3> panels;
     bool printToFile = false;
-};
-
-// A counter's settings once its boxes have been read.
-struct CounterSettings
-{
-    int16_t start = 0;
-    int16_t end = 0;
-    int16_t width = 0;
-    int16_t step = 1;
-    bool alpha = false;
-    bool up = true;
-    bool padded = false;
-};
-
-// A run that passed every check: its settings, read, and its exact size.
-struct RunPlan
-{
-    std::array<std::string, 4> fields;
-    std::array<CounterSettings, 3> counters;
-    int64_t lineCount = 0;
-    // The Container's text: the lines in UTF-8, each followed by the line break.
-    int64_t textBytes = 0;
-    // The file's records; 0 when a field the run uses has no Windows-1252 byte.
-    int64_t fileBytes = 0;
 };
 
 // The values that live as long as the program, and the steps of a run.
@@ -89,10 +65,6 @@ public:
     int64_t containerLines = MaxLines;
     int64_t containerBytes = MaxTextBytes;
 
-    // Counter 1 to 3 as the messages name it: every panel's caption reads
-    // "Counter 1", so the name says where its panel stands.
-    static QString counterName(int counter);
-
     void ReadCounterCount(const std::array<bool, 3> &counterOptions);
 
     // Reads every setting the run will use, for CounterCount counters, and
@@ -115,10 +87,12 @@ public:
     // Asks for a file name; nothing when the dialog was cancelled.
     std::optional<QString> AskOutputFileName(CommonDialog &CommonDialog1);
 
-    // Writes the run's file, all of it, and says how that ended. The window
-    // does it on a thread of its own; writeFile() does it here and now.
-    using FileWriter = std::function<WriteResult(const QString &path, const RunPlan &plan)>;
-    WriteResult writeFile(const QString &path, const RunPlan &plan) const;
+    // Writes the run's records, fileBytes in all, to the file at path and says
+    // how that ended. The window does it on a thread of its own; writeFile()
+    // does it here and now.
+    using FileWriter
+        = std::function<WriteResult(const QString &path, RecordStream records, int64_t fileBytes)>;
+    static WriteResult writeFile(const QString &path, RecordStream records, int64_t fileBytes);
 
     // What a run has to tell the user at its end: a problem, or a note.
     struct Message

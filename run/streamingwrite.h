@@ -2,7 +2,7 @@
 // Writing a run's file on a thread of its own, so that the window stays alive.
 #pragma once
 
-#include "recordstream.h"
+#include "recordfile.h"
 
 #include <QObject>
 #include <QString>

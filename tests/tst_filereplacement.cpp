@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Saving onto files that already exist: what they keep, what is refused, what a cancel leaves.
 #include "filereplacement.h"
-#include "linebuffer.h"
 #include "recordfile.h"
+#include "runmodule.h"
 #include "testfiles.h"
 
 #include <QDirIterator>
@@ -19,6 +19,17 @@
 namespace {
 
 const QByteArray Earlier = "earlier contents, longer than the new ones";
+
+// Saves the lines RA-0, RA-1, ... as the window saves a run's file.
+WriteResult saveLines(const QString &path, int lineCount)
+{
+    RunPlan plan;
+    plan.fields = {"RA-", "", "", ""};
+    plan.counters[0] = {0, static_cast<int16_t>(lineCount - 1), 1, 1, false, true, true};
+    measureRun(plan, 1, 2);
+    std::optional<RecordStream> records = RecordStream::create(plan, 1);
+    return RunModule::writeFile(path, std::move(*records), plan.fileBytes);
+}
 
 // Makes what a row saves onto; returns why the row cannot run here, or nothing.
 using Setup = std::function<QString(const QDir &)>;
@@ -214,7 +225,7 @@ void FileReplacementTest::savingOntoAFile_data()
     // 20,000 records are some 300 KB.
     QTest::newRow("a full disk is found before writing in place") << Setup([](const QDir &dir) {
         return withSecondName(file(0644))(QDir(dir.filePath("small")));
-    }) << "small/out.CTF" << 20'000 << "No space left on device";
+    }) << "small/out.CTF" << 20'000 << "free. Nothing was written.";
     QTest::newRow("a file size limit is found before writing in place")
         << withSecondName(file(0644)) << "out.CTF" << 20'000 << "File too large";
 }
@@ -248,11 +259,6 @@ void FileReplacementTest::savingOntoAFile()
         ? ::open(qPrintable(dir.filePath(saveAs)), O_RDONLY | O_NONBLOCK)
         : -1;
 
-    std::vector<std::string> pieces;
-    pieces.reserve(size_t(lineCount));
-    for (int i = 0; i < lineCount; ++i)
-        pieces.push_back("RA-" + std::to_string(i));
-    const LineBuffer lines = LineBuffer::product(LineBuffer("\r\n", 1), pieces);
     const QByteArray newBytes = lineCount == 2 ? QByteArray::fromHex("22 52 41 2D 30 22 0D 0A "
                                                                      "22 52 41 2D 31 22 0D 0A")
                                                : QByteArray();
@@ -260,19 +266,19 @@ void FileReplacementTest::savingOntoAFile()
         ? snapshot(dir.path(), inodeOf(dir.filePath(saveAs)), newBytes)
         : snapshot(dir.path());
 
-    std::optional<WriteFailure> failure;
+    WriteResult result;
     {
         std::unique_ptr<FileSizeLimit> limit;
         if (refusal == "File too large")
             limit = std::make_unique<FileSizeLimit>(64 * 1024);
-        failure = writeRecordFile(dir.filePath(saveAs), lines);
+        result = saveLines(dir.filePath(saveAs), lineCount);
     }
     if (refusal.isEmpty()) {
-        QVERIFY2(!failure, failure ? qPrintable(failure->reason) : "");
+        QVERIFY2(result.outcome == WriteOutcome::Written, qPrintable(result.reason));
     } else {
-        QVERIFY(failure);
-        QVERIFY2(failure->reason.contains(refusal), qPrintable(failure->reason));
-        QCOMPARE(failure->fileLeft, QStringLiteral("the file was left as it was"));
+        QCOMPARE(result.outcome, WriteOutcome::Failed);
+        QVERIFY2(result.reason.contains(refusal), qPrintable(result.reason));
+        QCOMPARE(result.fileLeft, QStringLiteral("the file was left as it was"));
     }
     if (reader >= 0) {
         char byte = 0;

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The run without its window: settings checks, line order, records and the Save dialog model.
+#include "codepage.h"
 #include "linebuffer.h"
 #include "recordfile.h"
 #include "recordstream.h"
@@ -116,6 +117,18 @@ Planned planned(const Change &change)
     return {std::move(module), plan, std::move(records)};
 }
 
+// The lines RA-X and RA-Y written to path as the window writes them.
+WriteResult writeTwoLines(const QString &path)
+{
+    Planned run = planned([](RunSettings &s) {
+        s.counterOptions = {false, true, false};
+        s.fields = {"R", "-", "", ""};
+        s.panels[0] = {true, true, false, "1", "A", "A", "1"};
+        s.panels[1] = {true, true, false, "1", "X", "Y", "1"};
+    });
+    return RunModule::writeFile(path, std::move(*run.records), run.plan.fileBytes);
+}
+
 // Two counters of 300 and 1,000 values: fourteen chunks of records.
 void manyChunks(RunSettings &s)
 {
@@ -148,8 +161,6 @@ private slots:
     void counterCountFollowsTheOptions();
     void linesVaryLastCounterFastest();
     void secondRunLeavesNoneOfTheFirst();
-    void records_data();
-    void records();
     void recordFileReplacesOldContents();
     void recordFileFailuresKeepTheOldFile_data();
     void recordFileFailuresKeepTheOldFile();
@@ -200,7 +211,8 @@ void RunModuleTest::plan_data()
     QTest::newRow("one line beyond the limit, Container only")
         << containerOnly(twoCounters("201", "7032")) << qint64(0)
         << "This run would make 8,000,001 lines, more than the Container's limit of 8,000,000. "
-           "Use fewer counters, shorter ranges or larger steps. With “print to file” ticked, the file "
+           "Use fewer counters, shorter ranges or larger steps. With “print to file” ticked, the "
+           "file "
            "holds every line.";
     QTest::newRow("three counters of 300 values, Container only")
         << containerOnly(threeCounters) << qint64(0) << "This run would make 27,000,000 lines";
@@ -359,9 +371,7 @@ void RunModuleTest::streamedFileEqualsTheBuiltOne()
     module.BuildLines(runPlan);
     const LineBuffer all = std::move(module.LineList);
     QTemporaryDir dir;
-    const QString built = dir.filePath("built.CTF");
     const QString streamed = dir.filePath("streamed.CTF");
-    QCOMPARE(writeRecordFile(built, all), std::nullopt);
 
     QVERIFY(stream);
     const std::atomic<bool> cancel {false};
@@ -369,7 +379,14 @@ void RunModuleTest::streamedFileEqualsTheBuiltOne()
     const WriteResult result
         = streamRecordFile(streamed, *stream, runPlan.fileBytes, cancel, progress);
     QVERIFY2(result.outcome == WriteOutcome::Written, qPrintable(result.reason));
-    const QByteArray expected = contentsOf(built);
+    // Each built line as a record: in quotes, in Windows-1252, ending in CR LF.
+    std::string records;
+    for (size_t i = 0; i < all.size(); ++i) {
+        records += '"';
+        QVERIFY(appendAnsi(records, all.line(i)));
+        records += "\"\r\n";
+    }
+    const QByteArray expected = QByteArray::fromStdString(records);
     QVERIFY(contentsOf(streamed) == expected);
     QCOMPARE(runPlan.lineCount, qint64(all.size()));
     QCOMPARE(runPlan.textBytes, qint64(all.text().size()));
@@ -542,42 +559,16 @@ void RunModuleTest::secondRunLeavesNoneOfTheFirst()
         QStringLiteral("First Field  10 Second Field \r\nFirst Field  11 Second Field \r\n"));
 }
 
-void RunModuleTest::records_data()
-{
-    QTest::addColumn<QString>("line");
-    QTest::addColumn<bool>("written");
-    QTest::addColumn<QByteArray>("record");
-    QTest::newRow("plain") << "RA-X" << true << QByteArray("\"RA-X\"\r\n");
-    QTest::newRow("empty line") << "" << true << QByteArray("\"\"\r\n");
-    QTest::newRow("quote inside is not doubled")
-        << "say \"hi\"" << true << QByteArray("\"say \"hi\"\"\r\n");
-    QTest::newRow("Windows-1252 bytes")
-        << QStringLiteral("é€") << true << QByteArray("\"\xE9\x80\"\r\n");
-    QTest::newRow("NUL kept") << QString(QChar(0)) << true << QByteArray("\"\0\"\r\n", 5);
-    QTest::newRow("no byte, no record") << QStringLiteral("Ж") << false << QByteArray();
-}
-
-void RunModuleTest::records()
-{
-    QFETCH(QString, line);
-    QFETCH(bool, written);
-    QFETCH(QByteArray, record);
-    std::string out = "before|";
-    QCOMPARE(appendRecord(out, line.toStdString()), written);
-    QCOMPARE(QByteArray::fromStdString(out), "before|" + record);
-}
-
 void RunModuleTest::recordFileReplacesOldContents()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("out.CTF");
     QVERIFY(writeFile(path, QByteArray(1000, 'o')));
-    const LineBuffer lines = LineBuffer::product(LineBuffer("\r\n", 1), {"RA-X", "RA-Y"});
-    QCOMPARE(writeRecordFile(path, lines), std::nullopt);
+    QCOMPARE(writeTwoLines(path).outcome, WriteOutcome::Written);
     QCOMPARE(contentsOf(path), QByteArray::fromHex("2252412D58220D0A2252412D59220D0A"));
     // A new file gets the permissions any program's new file gets here.
     QVERIFY(writeFile(dir.filePath("by Qt"), "x"));
-    QCOMPARE(writeRecordFile(dir.filePath("new.CTF"), lines), std::nullopt);
+    QCOMPARE(writeTwoLines(dir.filePath("new.CTF")).outcome, WriteOutcome::Written);
     QCOMPARE(contentsOf(dir.filePath("new.CTF")), contentsOf(path));
     QCOMPARE(
         QFile::permissions(dir.filePath("new.CTF")), QFile::permissions(dir.filePath("by Qt")));
@@ -612,11 +603,10 @@ void RunModuleTest::recordFileFailuresKeepTheOldFile()
     QVERIFY(writeFile(readOnly, "old"));
     QVERIFY(QFile::setPermissions(readOnly, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
 
-    const LineBuffer lines = LineBuffer::product(LineBuffer("\r\n", 1), {"new"});
-    const std::optional<WriteFailure> failure = writeRecordFile(dir.filePath(name), lines);
-    QVERIFY(failure);
-    QVERIFY2(failure->reason.contains(reason), qPrintable(failure->reason));
-    QCOMPARE(failure->fileLeft, left);
+    const WriteResult failure = writeTwoLines(dir.filePath(name));
+    QCOMPARE(failure.outcome, WriteOutcome::Failed);
+    QVERIFY2(failure.reason.contains(reason), qPrintable(failure.reason));
+    QCOMPARE(failure.fileLeft, left);
     QCOMPARE(contentsOf(readOnly), QByteArray("old"));
     QVERIFY(QDir(dir.filePath("folder")).isEmpty());
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList {"readonly.CTF"});

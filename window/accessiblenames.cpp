@@ -2,7 +2,7 @@
 // One table of accessible names, applied as each control is made.
 #include "accessiblenames.h"
 
-#include "runmodule.h"
+#include "runplan.h"
 
 #include <QAccessibleWidget>
 #include <QCoreApplication>
@@ -91,7 +91,7 @@ void nameForScreenReaders(QWidget *control)
                 = control->parentWidget()->findChild<QLabel *>(label, Qt::FindDirectChildrenOnly))
                 buddy->setBuddy(control);
         } else if (!entry.name) {
-            control->setAccessibleName(RunModule::counterName(index + 1));
+            control->setAccessibleName(counterName(index + 1));
         } else {
             const QString name = QCoreApplication::translate("AccessibleNames", entry.name);
             control->setAccessibleName(index < 0 ? name : name.arg(index + 1));

@@ -4,17 +4,16 @@
 
 #include "accessiblenames.h"
 #include "container.h"
+#include "controllayout.h"
 #include "frame.h"
 #include "keyfilters.h"
 #include "runprogress.h"
 #include "savedialog.h"
-#include "streamingwrite.h"
+#include "selectonfocus.h"
 #include "tabcontrol.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
-#include <QEventLoop>
-#include <QFocusEvent>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QIcon>
@@ -25,26 +24,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabBar>
-#include <QTimer>
 
 #include <limits>
-#include <map>
 
 namespace {
-
-// A place in the window's own unit: 15 twips make a pixel.
-struct Twips
-{
-    int left;
-    int top;
-    int width;
-    int height;
-};
-
-int pixels(int twips)
-{
-    return qRound(twips / 15.0);
-}
 
 QString element(const char *array, int k)
 {
@@ -96,45 +79,6 @@ void setUpTextBox(QLineEdit *box)
 }
 
 } // namespace
-
-// Creates controls at their places and gathers the focusable ones by tab index.
-class ControlLayout
-{
-public:
-    template<typename T>
-    T *add(QWidget *container, const QString &name, const QString &caption, Twips box,
-        int tabIndex = -1)
-    {
-        auto *control = new T(caption, container);
-        place(control, name, box, tabIndex);
-        return control;
-    }
-
-    void place(QWidget *control, const QString &name, Twips box, int tabIndex = -1)
-    {
-        control->setObjectName(name);
-        control->setGeometry(
-            pixels(box.left), pixels(box.top), pixels(box.width), pixels(box.height));
-        nameForScreenReaders(control);
-        if (tabIndex >= 0)
-            takesFocusAt(tabIndex, control);
-    }
-
-    void takesFocusAt(int tabIndex, QWidget *control) { m_focusOrder.emplace(tabIndex, control); }
-
-    void applyFocusOrder() const
-    {
-        QWidget *previous = nullptr;
-        for (const auto &[tabIndex, control] : m_focusOrder) {
-            if (previous)
-                QWidget::setTabOrder(previous, control);
-            previous = control;
-        }
-    }
-
-private:
-    std::map<int, QWidget *> m_focusOrder;
-};
 
 Main::Main(QWidget *parent)
     : QWidget(parent)
@@ -317,105 +261,42 @@ void Main::connectHandlers()
             keepTabStopOnSelection(option);
     }
 
+    auto *selectOnFocus = new SelectOnFocus(this);
     for (int i = 0; i < 3; ++i) {
-        watchTextBox(Text1(i),
-            {Text1(i), [this, i] { Text1_GotFocus(i); },
-                [this, i](int16_t &keyAscii) { Text1_KeyPress(i, keyAscii); }});
-        watchTextBox(Text2(i),
-            {Text2(i), [this, i] { Text2_GotFocus(i); },
-                [this, i](int16_t &keyAscii) { Text2_KeyPress(i, keyAscii); }});
-        watchTextBox(Text3(i),
-            {Text3(i), [this, i] { Text3_GotFocus(i); },
-                [this, i](int16_t &keyAscii) { Text3_KeyPress(i, keyAscii); }});
-        watchTextBox(Text4(i),
-            {Text4(i), [this, i] { Text4_GotFocus(i); },
-                [this, i](int16_t &keyAscii) { Text4_KeyPress(i, keyAscii); }});
+        selectOnFocus->watch(Text1(i), [this, i] { Text1_GotFocus(i); });
+        selectOnFocus->watch(Text2(i), [this, i] { Text2_GotFocus(i); });
+        selectOnFocus->watch(Text3(i), [this, i] { Text3_GotFocus(i); });
+        selectOnFocus->watch(Text4(i), [this, i] { Text4_GotFocus(i); });
+        watchKeys(Text1(i), [this, i](int16_t &keyAscii) { Text1_KeyPress(i, keyAscii); });
+        watchKeys(Text2(i), [this, i](int16_t &keyAscii) { Text2_KeyPress(i, keyAscii); });
+        watchKeys(Text3(i), [this, i](int16_t &keyAscii) { Text3_KeyPress(i, keyAscii); });
+        watchKeys(Text4(i), [this, i](int16_t &keyAscii) { Text4_KeyPress(i, keyAscii); });
     }
     for (int j = 0; j < 4; ++j)
-        watchTextBox(Text5(j), {Text5(j), [this, j] { Text5_GotFocus(j); }, {}});
-    watchTextBox(Text6, {Text6, [this] { Text6_GotFocus(); }, {}});
+        selectOnFocus->watch(Text5(j), [this, j] { Text5_GotFocus(j); });
     // The Container's clicks arrive at its viewport.
-    watchTextBox(Text6->viewport(), {Text6, [this] { Text6_GotFocus(); }, {}});
+    selectOnFocus->watch(
+        Text6, [this] { Text6_GotFocus(); }, Text6->viewport());
 }
 
-void Main::watchTextBox(QWidget *watched, const TextBoxHandlers &handlers)
+void Main::watchKeys(QLineEdit *box, std::function<void(int16_t &)> keyPress)
 {
-    m_textBoxes.insert(watched, handlers);
-    watched->installEventFilter(this);
-}
-
-bool Main::hasSelection(QWidget *box) const
-{
-    if (auto *lineEdit = qobject_cast<QLineEdit *>(box))
-        return lineEdit->hasSelectedText();
-    return Text6->hasSelectedText();
+    m_keyPress.insert(box, std::move(keyPress));
+    box->installEventFilter(this);
 }
 
 bool Main::eventFilter(QObject *watched, QEvent *event)
 {
-    const auto box = m_textBoxes.constFind(watched);
-    if (box == m_textBoxes.constEnd())
+    const auto keyPress = m_keyPress.constFind(watched);
+    if (keyPress == m_keyPress.constEnd() || event->type() != QEvent::KeyPress)
         return QWidget::eventFilter(watched, event);
-
-    switch (event->type()) {
-    case QEvent::FocusIn: {
-        // The focus coming back from a context menu, a dialog or another
-        // window finds the caret and the selection as the user left them: a
-        // Paste chosen from the box's menu goes in at the caret.
-        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
-        if (reason == Qt::PopupFocusReason || reason == Qt::ActiveWindowFocusReason)
-            break;
-        box->gotFocus();
-        m_focusedByClick = reason == Qt::MouseFocusReason ? box->box : nullptr;
-        break;
-    }
-    // A click puts the caret where it lands, so the selection made as the focus
-    // arrived is made again once the click is over. Pressed inside that
-    // selection, the click would start dragging the whole text away; it is
-    // dropped first, and a click is an ordinary click.
-    case QEvent::MouseButtonPress:
-        if (m_focusedByClick == box->box) {
-            if (auto *lineEdit = qobject_cast<QLineEdit *>(box->box))
-                lineEdit->deselect();
-            else
-                Text6->deselect();
-        }
-        break;
-    case QEvent::MouseButtonRelease:
-        if (m_focusedByClick == box->box && !m_deliveringClick) {
-            m_focusedByClick = nullptr;
-            m_deliveringClick = true;
-            QCoreApplication::sendEvent(watched, event);
-            m_deliveringClick = false;
-            // A selection dragged with the mouse is the user's own.
-            if (!hasSelection(box->box))
-                box->gotFocus();
-            return true;
-        }
-        break;
-    case QEvent::KeyPress: {
-        auto *key = static_cast<QKeyEvent *>(event);
-        if (watched == Text6 && (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)
-            && !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
-            focusNextPrevChild(
-                key->key() == Qt::Key_Tab && !(key->modifiers() & Qt::ShiftModifier));
-            return true;
-        }
-        if (!box->keyPress)
-            break;
-        const std::optional<int16_t> code = typedCharacterCode(*key);
-        if (!code)
-            break;
-        int16_t keyAscii = *code;
-        box->keyPress(keyAscii);
-        if (keyAscii == 0)
-            return true;
-        break;
-    }
-    default:
-        break;
-    }
-    return QWidget::eventFilter(watched, event);
+    const std::optional<int16_t> code = typedCharacterCode(*static_cast<QKeyEvent *>(event));
+    if (!code)
+        return QWidget::eventFilter(watched, event);
+    int16_t keyAscii = *code;
+    (*keyPress)(keyAscii);
+    // A code set to 0 swallows the key; any other types the box's own character.
+    return keyAscii == 0 || QWidget::eventFilter(watched, event);
 }
 
 void Main::Form_Load()
@@ -470,42 +351,16 @@ void Main::Command1_Click()
     m_module.BuildLines(plan, m_module.containerLineLimit(plan));
     const std::optional<RunModule::Message> message = m_module.WriteLines(
         plan, Check3->checkState() == Qt::Checked, CommonDialog1,
-        [this](const QString &path, const RunPlan &run) { return writeFile(path, run); },
+        [this](const QString &path, RecordStream records, int64_t fileBytes) {
+            return writeShowingProgress(
+                path, std::move(records), fileBytes, m_progressDelayMs, this);
+        },
         [this](const LineBuffer &lines) { Text6->setLines(lines); });
     wait.release();
     if (message && message->problem)
         warn(message->text);
     else if (message)
         QMessageBox::information(this, tr("Kelvaro"), message->text);
-}
-
-WriteResult Main::writeFile(const QString &path, const RunPlan &plan)
-{
-    std::optional<RecordStream> records = RecordStream::create(plan, m_module.CounterCount);
-    if (!records)
-        return m_module.writeFile(path, plan);
-    StreamingWrite write(path, std::move(*records), plan.fileBytes);
-    // A short write ends before anyone could see a dialog; the window takes no
-    // input meanwhile, as during the rest of a run, and keeps painting.
-    QEventLoop quickEnd;
-    connect(&write, &StreamingWrite::finished, &quickEnd, &QEventLoop::quit);
-    QTimer patience;
-    patience.setSingleShot(true);
-    connect(&patience, &QTimer::timeout, &quickEnd, &QEventLoop::quit);
-    write.start();
-    patience.start(m_progressDelayMs);
-    // The writer's end arrives through this thread's events, so the loop hears
-    // it however soon the writer is done.
-    quickEnd.exec(QEventLoop::ExcludeUserInputEvents);
-    if (!write.isFinished()) {
-        // The dialog's Cancel needs the usual pointer.
-        QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
-        RunProgress progress(write, path, this);
-        progress.runUntilFinished();
-        QGuiApplication::restoreOverrideCursor();
-    }
-    write.wait();
-    return write.result();
 }
 
 void Main::Command2_Click()

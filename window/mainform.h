@@ -42,19 +42,11 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    // A text box's handlers, for the event filter that calls them.
-    struct TextBoxHandlers
-    {
-        QWidget *box;
-        std::function<void()> gotFocus;
-        std::function<void(int16_t &)> keyPress;
-    };
-
     void createControls();
     void createCounterPanel(ControlLayout &layout, QWidget *page, int i);
     void connectHandlers();
-    void watchTextBox(QWidget *watched, const TextBoxHandlers &handlers);
-    bool hasSelection(QWidget *box) const;
+    // Hands the characters typed into box to its key-press handler.
+    void watchKeys(QLineEdit *box, std::function<void(int16_t &)> keyPress);
 
     void Form_Load();
     void Command1_Click();
@@ -80,17 +72,11 @@ private:
     void writeStartEnd(int i, const char *start, const char *end);
     void startEndKeyPress(QLineEdit *box, int index, int16_t &keyAscii);
     RunSettings readSettings() const;
-    // Writes the run's file on a thread of its own, with a progress dialog once
-    // it takes longer than a moment.
-    WriteResult writeFile(const QString &path, const RunPlan &plan);
     void warn(const QString &message);
 
     RunModule m_module;
     int m_progressDelayMs = 300;
-    QHash<QObject *, TextBoxHandlers> m_textBoxes;
-    // The box that a click is giving the focus, until that click is over.
-    QWidget *m_focusedByClick = nullptr;
-    bool m_deliveringClick = false;
+    QHash<QObject *, std::function<void(int16_t &)>> m_keyPress;
 
     QFrame *Picture1 = nullptr;
     QPushButton *Command1 = nullptr;

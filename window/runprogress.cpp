@@ -5,8 +5,11 @@
 #include "streamingwrite.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLocale>
+#include <QTimer>
 #include <QTimerEvent>
 
 #include <cmath>
@@ -89,4 +92,30 @@ void RunProgress::refresh()
                 locale.formattedDataSize(m_write.fileBytes(), 1, QLocale::DataSizeSIFormat),
                 locale.formattedDataSize(static_cast<qint64>(rate), 1, QLocale::DataSizeSIFormat),
                 left));
+}
+
+WriteResult writeShowingProgress(
+    const QString &path, RecordStream records, int64_t fileBytes, int delayMs, QWidget *parent)
+{
+    StreamingWrite write(path, std::move(records), fileBytes);
+    // A short write ends before anyone could see a dialog.
+    QEventLoop quickEnd;
+    QObject::connect(&write, &StreamingWrite::finished, &quickEnd, &QEventLoop::quit);
+    QTimer patience;
+    patience.setSingleShot(true);
+    QObject::connect(&patience, &QTimer::timeout, &quickEnd, &QEventLoop::quit);
+    write.start();
+    patience.start(delayMs);
+    // The writer's end arrives through this thread's events, so the loop hears
+    // it however soon the writer is done.
+    quickEnd.exec(QEventLoop::ExcludeUserInputEvents);
+    if (!write.isFinished()) {
+        // The dialog's Cancel needs the usual pointer.
+        QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
+        RunProgress progress(write, path, parent);
+        progress.runUntilFinished();
+        QGuiApplication::restoreOverrideCursor();
+    }
+    write.wait();
+    return write.result();
 }

@@ -2,9 +2,14 @@
 // The dialog that shows a long run's file being written, with Cancel.
 #pragma once
 
+#include "recordstream.h"
+#include "runplan.h"
+
 #include <QBasicTimer>
 #include <QElapsedTimer>
 #include <QProgressDialog>
+
+#include <cstdint>
 
 class StreamingWrite;
 
@@ -33,3 +38,10 @@ private:
     QBasicTimer m_poll;
     QElapsedTimer m_clock;
 };
+
+// Writes the run's records, fileBytes in all, to path on a thread of their own,
+// and says how that ended. The window takes no input meanwhile, as during the
+// rest of a run, and keeps painting; a write that takes longer than delayMs
+// shows the progress dialog.
+WriteResult writeShowingProgress(
+    const QString &path, RecordStream records, int64_t fileBytes, int delayMs, QWidget *parent);

@@ -70,11 +70,6 @@ QWidget *TabControl::addPage(const QString &caption)
     return page;
 }
 
-int TabControl::currentIndex() const
-{
-    return m_tabBar->currentIndex();
-}
-
 void TabControl::showPage(int index)
 {
     for (size_t i = 0; i < m_pages.size(); ++i)

@@ -23,7 +23,6 @@ public:
     QWidget *addPage(const QString &caption);
 
     QTabBar *tabBar() const { return m_tabBar; }
-    int currentIndex() const;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
