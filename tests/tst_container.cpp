@@ -3,6 +3,7 @@
 #include "windowdriver.h"
 
 #include "container.h"
+#include "linebuffer.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -304,6 +305,19 @@ void ContainerTest::screenReaderReadsRowsCaretAndSelection()
     text->setCursorPosition(2);
     QCOMPARE(m_box->caretOffset(), size_t(2));
     QCOMPARE(text->selectionCount(), 0);
+
+    // Where a screen reader is told each character stands is where the view
+    // draws it, control pictures and wide characters included: pointing at
+    // its left half finds that character again.
+    m_box->setLines(
+        LineBuffer::product(LineBuffer("\r\n", 1), {"a\tb\x01xyz", "\xC3\xA9\xE2\x82\xACw"}));
+    const QString shown = m_box->toPlainText();
+    for (int offset = 0; offset < text->characterCount(); ++offset) {
+        if (shown.at(offset) == u'\r' || shown.at(offset) == u'\n')
+            continue;
+        const QRect drawn = text->characterRect(offset);
+        QCOMPARE(text->offsetAtPoint(drawn.center() - QPoint(drawn.width() / 4, 0)), offset);
+    }
 }
 
 QTEST_MAIN(ContainerTest)

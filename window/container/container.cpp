@@ -6,6 +6,7 @@
 #include "containeraccessible.h"
 #include "containermime.h"
 #include "linebuffer.h"
+#include "utf8.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -32,28 +33,15 @@ namespace {
 constexpr int Margin = 3;
 constexpr int AutoScrollMs = 50;
 
-// UTF-16 units in the first bytes of a row of whole UTF-8 characters.
+// A place in a row as QTextLayout counts it, from the row's first bytes.
 int columnOf(std::string_view row, size_t bytes)
 {
-    int units = 0;
-    for (size_t i = 0; i < bytes && i < row.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(row[i]);
-        units += int((byte & 0xC0) != 0x80) + int(byte >= 0xF0);
-    }
-    return units;
+    return int(utf16Units(row.substr(0, bytes)));
 }
 
 size_t bytesOfColumn(std::string_view row, int column)
 {
-    size_t offset = 0;
-    int units = 0;
-    while (offset < row.size() && units < column) {
-        const auto byte = static_cast<unsigned char>(row[offset]);
-        const size_t length = byte < 0x80 ? 1 : byte < 0xE0 ? 2 : byte < 0xF0 ? 3 : 4;
-        units += length == 4 ? 2 : 1;
-        offset += length;
-    }
-    return std::min(offset, row.size());
+    return bytesOfUtf16Units(row, size_t(std::max(column, 0)));
 }
 
 // Characters that have no glyph of their own are shown as the symbols that
@@ -344,6 +332,22 @@ size_t Container::offsetAt(QPoint point) const
     return m_model.rowStart(row) + bytesOfColumn(m_model.rowText(row), column);
 }
 
+QRect Container::characterRect(size_t offset) const
+{
+    const size_t row = m_model.rowOf(offset);
+    const size_t start = m_model.rowStart(row);
+    QTextLayout layout;
+    layOut(layout, row);
+    const std::string text = m_model.text(start, m_model.rowEnd(row));
+    const int column = columnOf(text, offset - start);
+    const qreal x = layout.lineAt(0).cursorToX(column);
+    const qreal next = column < layout.text().size() ? layout.lineAt(0).cursorToX(column + 1) : x;
+    const int y = int(
+        (static_cast<long long>(row) - static_cast<long long>(firstVisibleRow())) * rowHeight());
+    return QRect(Margin + qRound(x) - horizontalScrollBar()->value(), y,
+        std::max(1, qRound(next - x)), rowHeight());
+}
+
 QRect Container::caretRect() const
 {
     const size_t row = m_model.rowOf(m_caret);
@@ -502,6 +506,12 @@ bool Container::event(QEvent *event)
 
 void Container::keyPressEvent(QKeyEvent *event)
 {
+    if (!navigate(*event) && !edit(*event))
+        event->ignore();
+}
+
+bool Container::navigate(const QKeyEvent &event)
+{
     struct Navigation
     {
         QKeySequence::StandardKey key;
@@ -535,7 +545,7 @@ void Container::keyPressEvent(QKeyEvent *event)
         {QKeySequence::SelectEndOfDocument, Move::Bottom, true},
     };
     for (const Navigation &navigation : navigations) {
-        if (!event->matches(navigation.key))
+        if (!event.matches(navigation.key))
             continue;
         // Without Shift, Left and Right first collapse a selection to its edge.
         if (!navigation.extend && hasSelectedText()
@@ -543,7 +553,7 @@ void Container::keyPressEvent(QKeyEvent *event)
             moveCaret(navigation.how == Move::Left ? std::min(m_anchor, m_caret)
                                                    : std::max(m_anchor, m_caret),
                 false);
-            return;
+            return true;
         }
         const bool keepsGoal = navigation.how == Move::Up || navigation.how == Move::Down
             || navigation.how == Move::PageUp || navigation.how == Move::PageDown;
@@ -557,49 +567,57 @@ void Container::keyPressEvent(QKeyEvent *event)
         }
         moveCaret(move(m_caret, navigation.how), navigation.extend);
         m_goalX = keepsGoal ? goal : -1;
-        return;
+        return true;
     }
+    return false;
+}
 
-    const bool selected = hasSelectedText();
-    if (event->matches(QKeySequence::SelectAll))
+bool Container::edit(const QKeyEvent &event)
+{
+    if (event.matches(QKeySequence::SelectAll))
         selectAll();
-    else if (event->matches(QKeySequence::Copy))
+    else if (event.matches(QKeySequence::Copy))
         copy();
-    else if (event->matches(QKeySequence::Cut))
+    else if (event.matches(QKeySequence::Cut))
         cut();
-    else if (event->matches(QKeySequence::Paste))
+    else if (event.matches(QKeySequence::Paste))
         paste();
-    else if (event->matches(QKeySequence::Undo))
+    else if (event.matches(QKeySequence::Undo))
         undo();
-    else if (event->matches(QKeySequence::Redo)
-        || (event->key() == Qt::Key_Y && event->modifiers() == Qt::ControlModifier))
+    else if (event.matches(QKeySequence::Redo)
+        || (event.key() == Qt::Key_Y && event.modifiers() == Qt::ControlModifier))
         redo();
-    else if (event->matches(QKeySequence::Delete) || event->key() == Qt::Key_Backspace
-        || event->matches(QKeySequence::DeleteEndOfWord)
-        || event->matches(QKeySequence::DeleteStartOfWord)) {
-        if (selected) {
-            deleteSelection();
-            return;
-        }
-        Move how = Move::Right;
-        if (event->matches(QKeySequence::DeleteEndOfWord))
-            how = Move::WordRight;
-        else if (event->matches(QKeySequence::DeleteStartOfWord))
-            how = Move::WordLeft;
-        else if (event->key() == Qt::Key_Backspace)
-            how = Move::Left;
-        const size_t other = move(m_caret, how);
-        replaceRange(std::min(other, m_caret), std::max(other, m_caret), {});
-    } else if (event->matches(QKeySequence::InsertParagraphSeparator)
-        || event->matches(QKeySequence::InsertLineSeparator)) {
+    else if (event.matches(QKeySequence::Delete) || event.key() == Qt::Key_Backspace
+        || event.matches(QKeySequence::DeleteEndOfWord)
+        || event.matches(QKeySequence::DeleteStartOfWord))
+        deleteByKey(event);
+    else if (event.matches(QKeySequence::InsertParagraphSeparator)
+        || event.matches(QKeySequence::InsertLineSeparator)) {
         // Each typed row is undone on its own.
         replaceSelection(QStringLiteral("\r\n"));
         m_model.closeUndoStep();
-    } else if (const QString text = typedText(*event); !text.isEmpty()) {
+    } else if (const QString text = typedText(event); !text.isEmpty())
         replaceSelection(text);
-    } else {
-        event->ignore();
+    else
+        return false;
+    return true;
+}
+
+void Container::deleteByKey(const QKeyEvent &event)
+{
+    if (hasSelectedText()) {
+        deleteSelection();
+        return;
     }
+    Move how = Move::Right;
+    if (event.matches(QKeySequence::DeleteEndOfWord))
+        how = Move::WordRight;
+    else if (event.matches(QKeySequence::DeleteStartOfWord))
+        how = Move::WordLeft;
+    else if (event.key() == Qt::Key_Backspace)
+        how = Move::Left;
+    const size_t other = move(m_caret, how);
+    replaceRange(std::min(other, m_caret), std::max(other, m_caret), {});
 }
 
 void Container::mousePressEvent(QMouseEvent *event)

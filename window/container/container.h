@@ -40,6 +40,11 @@ public:
     void selectAll();
     void deselect();
 
+    // The offset nearest a point of the viewport, and where a character is
+    // drawn there, as painted: what a screen reader points at.
+    size_t offsetAt(QPoint viewportPoint) const;
+    QRect characterRect(size_t offset) const;
+
     void undo();
     void redo();
     void cut();
@@ -66,8 +71,6 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
-    friend class ContainerAccessible;
-
     enum class Move {
         Left,
         Right,
@@ -83,6 +86,11 @@ private:
         Bottom
     };
 
+    // The two halves of a key press: a caret move, or an edit or command.
+    // Each says whether the key was its own.
+    bool navigate(const QKeyEvent &event);
+    bool edit(const QKeyEvent &event);
+    void deleteByKey(const QKeyEvent &event);
     size_t move(size_t from, Move how) const;
     void moveCaret(size_t to, bool extend);
     void replaceSelection(const QString &text);
@@ -97,7 +105,6 @@ private:
     QString displayedRow(size_t row) const;
     void layOut(QTextLayout &layout, size_t row) const;
     int xOf(size_t offset) const;
-    size_t offsetAt(QPoint viewportPoint) const;
     QRect caretRect() const;
     void ensureCaretVisible();
     void updateScrollBars();

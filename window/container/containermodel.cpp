@@ -4,6 +4,7 @@
 
 #include "codepage.h"
 #include "linebuffer.h"
+#include "utf8.h"
 
 #include <algorithm>
 #include <cstring>
@@ -70,18 +71,6 @@ private:
     std::vector<size_t> m_afterLineFeeds;
 };
 
-// UTF-16 units of whole UTF-8 characters: one for each lead byte, two for a
-// character beyond the basic plane.
-size_t countUtf16(const char *bytes, size_t size)
-{
-    size_t units = 0;
-    for (size_t i = 0; i < size; ++i) {
-        const auto byte = static_cast<unsigned char>(bytes[i]);
-        units += size_t((byte & 0xC0) != 0x80) + size_t(byte >= 0xF0);
-    }
-    return units;
-}
-
 TextPiece slice(const TextPiece &piece, size_t from, size_t to)
 {
     const size_t start = piece.start + from;
@@ -131,7 +120,7 @@ size_t TextSource::lineFeedsUpTo(size_t offset) const
 
 size_t TextSource::utf16Units(size_t from, size_t to) const
 {
-    return countUtf16(data() + from, to - from);
+    return ::utf16Units(std::string_view(data() + from, to - from));
 }
 
 size_t TextSource::lineFeedsIn(size_t from, size_t to) const
@@ -396,13 +385,7 @@ size_t ContainerModel::offsetOfUtf16(size_t utf16) const
     size_t units = index == 0 ? 0 : m_utf16Ends[index - 1];
     if (m_utf16Ends[index] - units == piece.length)
         return pieceStart(index) + utf16 - units;
-    size_t offset = 0;
-    const char *bytes = piece.source->data() + piece.start;
-    while (offset < piece.length && units < utf16) {
-        const auto byte = static_cast<unsigned char>(bytes[offset]);
-        const size_t length = byte < 0x80 ? 1 : byte < 0xE0 ? 2 : byte < 0xF0 ? 3 : 4;
-        units += length == 4 ? 2 : 1;
-        offset += length;
-    }
-    return pieceStart(index) + offset;
+    return pieceStart(index)
+        + bytesOfUtf16Units(
+            std::string_view(piece.source->data() + piece.start, piece.length), utf16 - units);
 }

@@ -7,7 +7,6 @@
 #include <QAccessibleWidget>
 #include <QScrollBar>
 #include <QTextBoundaryFinder>
-#include <QTextLayout>
 
 #include <climits>
 
@@ -95,23 +94,8 @@ public:
 
     QRect characterRect(int offset) const override
     {
-        const size_t at = fromUtf16(offset);
-        const size_t row = model().rowOf(at);
-        const std::string bytes = model().text(model().rowStart(row), at);
-        QTextLayout layout(QString::fromStdString(model().rowText(row)), container()->font());
-        layout.beginLayout();
-        layout.createLine();
-        layout.endLayout();
-        const int column = int(QString::fromStdString(bytes).size());
-        const qreal x = layout.lineAt(0).cursorToX(column);
-        const qreal next = layout.lineAt(0).cursorToX(column + 1);
-        const int top
-            = int((static_cast<long long>(row) - container()->verticalScrollBar()->value())
-                * container()->fontMetrics().lineSpacing());
-        const QPoint origin = container()->viewport()->mapToGlobal(
-            QPoint(3 - container()->horizontalScrollBar()->value(), top));
-        return QRect(origin + QPoint(int(x), 0),
-            QSize(std::max(1, int(next - x)), container()->fontMetrics().lineSpacing()));
+        const QRect drawn = container()->characterRect(fromUtf16(offset));
+        return QRect(container()->viewport()->mapToGlobal(drawn.topLeft()), drawn.size());
     }
 
     int offsetAtPoint(const QPoint &point) const override
