@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Large "Do IT" runs timed three ways: the run alone, the real window, and a
 // Python peer that writes the same file. Then the Container itself with the
-// largest run in it, beside the QScintilla editor it replaced. With --large, a
+// largest run in it. With --large, a
 // run far beyond the Container streamed to disk beside dd.
 #include "benchcommon.h"
 #include "containerbench.h"
@@ -240,7 +240,8 @@ void measureAll(const QString &python, const QString &peerScript)
     }
     std::printf("Kelvaro benchmark: median, min and max of %d runs after a warm-up\n", Repetitions);
     table.print();
-    std::printf("core: planRun, BuildLines and writeRecordFile, no window. streamed: planRun, "
+    std::printf("core: planRun, BuildLines and the file written as the window writes it, no "
+                "window. streamed: planRun, "
                 "RecordStream and streamRecordFile, as a printed run of any size is written. end "
                 "to end: the real window (offscreen) from the click on Do IT until the Container "
                 "holds every line, the file written. peak memory: that window process's VmHWM. "
@@ -425,9 +426,9 @@ int main(int argc, char *argv[])
             runWindow(Workloads.at(std::stoul(argv[2])), QString::fromLocal8Bit(argv[3]));
             return 0;
         }
-        if (argc == 4 && std::string(argv[1]) == "--container") {
+        if (argc == 3 && std::string(argv[1]) == "--container") {
             QApplication app(argc, argv);
-            runContainerActions(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+            runContainerActions(QString::fromLocal8Bit(argv[2]));
             return 0;
         }
         if (argc == 3 && std::string(argv[1]) == "--large") {

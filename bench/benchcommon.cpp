@@ -131,9 +131,12 @@ double runCore(const Workload &workload, const QString &path)
             throw Failure(workload.name + ": a refused run wrote a file");
         return seconds;
     }
-    module.BuildLines(std::get<RunPlan>(plan));
-    if (const std::optional<WriteFailure> problem = writeRecordFile(path, module.LineList))
-        throw Failure(workload.name + ": " + problem->reason);
+    const RunPlan &accepted = std::get<RunPlan>(plan);
+    module.BuildLines(accepted);
+    const WriteResult written
+        = RunModule::writeFile(path, recordsOf(accepted, module), accepted.fileBytes);
+    if (written.outcome != WriteOutcome::Written)
+        throw Failure(workload.name + ": " + written.reason);
     const double seconds = secondsSince(start);
     if (static_cast<int64_t>(module.LineList.size()) != lineCount(workload))
         throw Failure(workload.name + ": wrong number of lines");

@@ -81,7 +81,7 @@ RunPlan acceptedRun(RunModule &module, const RunSettings &settings);
 // The run's records, made on the fly; fails when a field has no Windows-1252 byte.
 RecordStream recordsOf(const RunPlan &plan, const RunModule &module);
 
-// The run without a window: planRun, BuildLines and writeRecordFile.
+// The run without a window: planRun, BuildLines and its file, as the window writes it.
 double runCore(const Workload &workload, const QString &path);
 
 struct Written

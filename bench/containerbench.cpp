@@ -1,15 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What a user does with the largest run in the Container, timed as the user
 // does it: the run that fills it, a click into it, keys, scrolling, copying,
-// another program pasting, clearing it, and the memory all that takes. The
-// same actions on the QScintilla editor the Container replaced, in the same run.
+// another program pasting, clearing it, and the memory all that takes.
 #include "containerbench.h"
 
 #include "benchcommon.h"
 #include "container.h"
-#include "oldcontainer.h"
-
-#include <Qsci/qsciscintilla.h>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -41,9 +37,7 @@ constexpr int CapSeconds = 60;
 constexpr double ActionTarget = 0.050;
 constexpr double EndToEndTarget = 1.0;
 constexpr double EndToEndPerCore = 2.0;
-// QScintilla takes seconds for some actions at this size, up to the cap under X11.
-constexpr int NewRepetitions = 3;
-constexpr int OldRepetitions = 1;
+constexpr int Repetitions = 3;
 constexpr int ChildCapMs = 900'000;
 
 const char *const TimedOut = ">";
@@ -124,20 +118,6 @@ private:
 };
 
 // A window with one of the two Containers in it, as the actions need it.
-class Subject
-{
-public:
-    virtual ~Subject() = default;
-    virtual QAbstractScrollArea *box() const = 0;
-    virtual QAbstractButton *doIt() const = 0;
-    virtual QAbstractButton *clearButton() const = 0;
-    virtual size_t textSize() const = 0;
-    virtual size_t rowCount() const = 0;
-    virtual bool allSelected() const = 0;
-    // Adds the whole text to hash without copying it.
-    virtual void addText(QCryptographicHash &hash) const = 0;
-};
-
 void addBytes(QCryptographicHash &hash, const char *data, size_t size)
 {
     hash.addData(QByteArrayView(data, qsizetype(size)));
@@ -145,10 +125,10 @@ void addBytes(QCryptographicHash &hash, const char *data, size_t size)
 
 // The real window: the user sets up the largest run, turns to the Container's
 // tab and unticks "print to file".
-class NewSubject : public Subject
+class Subject
 {
 public:
-    NewSubject()
+    Subject()
         : m_shown(QString())
     {
         const Main &window = m_shown.window;
@@ -164,20 +144,20 @@ public:
         m_container = visibleControl<Container>(window, QStringLiteral("Text6"));
     }
 
-    QAbstractScrollArea *box() const override { return m_container; }
-    QAbstractButton *doIt() const override { return button("Command1"); }
-    QAbstractButton *clearButton() const override { return button("Command2"); }
-    size_t textSize() const override { return m_container->model().size(); }
-    size_t rowCount() const override { return m_container->model().rowCount(); }
+    Container *box() const { return m_container; }
+    QAbstractButton *doIt() const { return button("Command1"); }
+    QAbstractButton *clearButton() const { return button("Command2"); }
+    size_t textSize() const { return m_container->model().size(); }
+    size_t rowCount() const { return m_container->model().rowCount(); }
 
-    bool allSelected() const override
+    bool allSelected() const
     {
         return textSize() > 0
             && std::min(m_container->anchorOffset(), m_container->caretOffset()) == 0
             && std::max(m_container->anchorOffset(), m_container->caretOffset()) == textSize();
     }
 
-    void addText(QCryptographicHash &hash) const override
+    void addText(QCryptographicHash &hash) const
     {
         m_container->model().fragment(0, textSize()).forEachChunk([&hash](std::string_view chunk) {
             addBytes(hash, chunk.data(), chunk.size());
@@ -192,47 +172,6 @@ private:
 
     ShownWindow m_shown;
     Container *m_container = nullptr;
-};
-
-// The QScintilla editor in a window of its own, the size and font of the
-// window's Container.
-class OldSubject : public Subject
-{
-public:
-    OldSubject()
-    {
-        const Main reference;
-        const auto *container = reference.findChild<Container *>(QStringLiteral("Text6"));
-        m_window = std::make_unique<OldContainerWindow>(
-            settingsOf(atLimit()), container->size(), reference.font());
-        m_window->show();
-        if (!QTest::qWaitForWindowActive(m_window.get()))
-            throw Failure(QStringLiteral("the QScintilla window did not become active"));
-    }
-
-    QAbstractScrollArea *box() const override { return m_window->Text6; }
-    QAbstractButton *doIt() const override { return m_window->Command1; }
-    QAbstractButton *clearButton() const override { return m_window->Command2; }
-    size_t textSize() const override { return size_t(send(QsciScintillaBase::SCI_GETLENGTH)); }
-    size_t rowCount() const override { return size_t(send(QsciScintillaBase::SCI_GETLINECOUNT)); }
-
-    bool allSelected() const override
-    {
-        return textSize() > 0 && send(QsciScintillaBase::SCI_GETSELECTIONSTART) == 0
-            && size_t(send(QsciScintillaBase::SCI_GETSELECTIONEND)) == textSize();
-    }
-
-    void addText(QCryptographicHash &hash) const override
-    {
-        const auto *text = static_cast<const char *>(
-            m_window->Text6->SendScintillaPtrResult(QsciScintillaBase::SCI_GETCHARACTERPOINTER));
-        addBytes(hash, text, textSize());
-    }
-
-private:
-    long send(unsigned int message) const { return m_window->Text6->SendScintilla(message); }
-
-    std::unique_ptr<OldContainerWindow> m_window;
 };
 
 // Runs program with its output going to a file, and serves this window's
@@ -386,20 +325,19 @@ struct Platform
     QProcessEnvironment environment;
 };
 
-std::vector<Figures> runColumn(
-    const QString &column, int repetitions, const Platform &platform, const QString &folder)
+std::vector<Figures> runRepeatedly(const Platform &platform, const QString &folder)
 {
     std::vector<Figures> runs;
-    for (int i = 0; i < repetitions; ++i) {
-        runs.push_back(figuresOf(runChild(
-            {QStringLiteral("--container"), column, folder}, platform.environment, ChildCapMs)));
+    for (int i = 0; i < Repetitions; ++i) {
+        runs.push_back(figuresOf(
+            runChild({QStringLiteral("--container"), folder}, platform.environment, ChildCapMs)));
     }
     return runs;
 }
 
 enum class Unit { Seconds, Milliseconds, Megabytes, Count };
 
-// One figure across a column's runs: its median and largest value, or why there is none.
+// One figure across the runs: its median and largest value, or why there is none.
 struct ColumnFigure
 {
     std::optional<Spread> spread;
@@ -438,77 +376,65 @@ QString textOf(double value, Unit unit)
     return QString::number(value, 'f', 0);
 }
 
-// The rows of one platform, the new Container beside QScintilla.
-class ComparisonRows
+// The rows of one platform.
+class ContainerRows
 {
 public:
-    ComparisonRows(Table &table, QString platform, const std::vector<Figures> &newRuns,
-        const std::vector<Figures> &oldRuns)
+    ContainerRows(Table &table, QString platform, const std::vector<Figures> &runs)
         : m_table(table)
         , m_platform(std::move(platform))
-        , m_newRuns(newRuns)
-        , m_oldRuns(oldRuns)
+        , m_runs(runs)
     { }
 
-    // Adds a row; with a bound, the new Container's median is held to it.
+    // Adds a row; with a bound, the median is held to it.
     void add(const char *key, const QString &measure, Unit unit, double bound = 0,
         const QString &target = {})
     {
-        const ColumnFigure mine = figureOf(m_newRuns, key, unit);
-        const ColumnFigure theirs = figureOf(m_oldRuns, key, unit);
+        const ColumnFigure mine = figureOf(m_runs, key, unit);
         const std::optional<bool> met = bound > 0
             ? std::optional<bool>(mine.spread && mine.spread->median <= bound)
             : std::nullopt;
         m_table.add(
             {m_platform, measure, mine.spread ? textOf(mine.spread->median, unit) : mine.missing,
-                mine.spread ? textOf(mine.spread->max, unit) : QString(),
-                theirs.spread ? textOf(theirs.spread->median, unit) : theirs.missing, target,
-                yesNo(met)});
+                mine.spread ? textOf(mine.spread->max, unit) : QString(), target, yesNo(met)});
     }
 
     // A check each run made, 1 when it held.
     void addVerdict(const char *key, const QString &measure)
     {
-        const auto verdict = [key](const std::vector<Figures> &runs) {
-            const ColumnFigure figure = figureOf(runs, key, Unit::Count);
-            if (!figure.spread)
-                return figure.missing;
-            return figure.spread->min == 1 ? QStringLiteral("identical")
-                                           : QStringLiteral("DIFFERENT");
-        };
-        const QString mine = verdict(m_newRuns);
-        m_table.add({m_platform, measure, mine, {}, verdict(m_oldRuns), QStringLiteral("identical"),
-            yesNo(mine == QLatin1String("identical"))});
+        const ColumnFigure figure = figureOf(m_runs, key, Unit::Count);
+        QString verdict = figure.missing;
+        if (figure.spread)
+            verdict = figure.spread->min == 1 ? QStringLiteral("identical")
+                                              : QStringLiteral("DIFFERENT");
+        m_table.add({m_platform, measure, verdict, {}, QStringLiteral("identical"),
+            yesNo(verdict == QLatin1String("identical"))});
     }
 
-    // A figure of the new Container alone.
+    // A figure made from the others.
     void addFigure(const QString &measure, const QString &figure, const QString &target = {},
         std::optional<bool> met = std::nullopt)
     {
-        m_table.add({m_platform, measure, figure, {}, {}, target, yesNo(met)});
+        m_table.add({m_platform, measure, figure, {}, target, yesNo(met)});
     }
 
-    // The new Container's median of a figure, 0 when it has none.
+    // The median of a figure, 0 when it has none.
     double median(const char *key) const
     {
-        const ColumnFigure figure = figureOf(m_newRuns, key, Unit::Count);
+        const ColumnFigure figure = figureOf(m_runs, key, Unit::Count);
         return figure.spread ? figure.spread->median : 0;
     }
 
 private:
     Table &m_table;
     QString m_platform;
-    const std::vector<Figures> &m_newRuns;
-    const std::vector<Figures> &m_oldRuns;
+    const std::vector<Figures> &m_runs;
 };
 
 void addPlatform(Table &table, const Platform &platform, const QString &folder, double coreSeconds)
 {
-    const std::vector<Figures> newRuns
-        = runColumn(newContainerColumn(), NewRepetitions, platform, folder);
-    const std::vector<Figures> oldRuns
-        = runColumn(oldContainerColumn(), OldRepetitions, platform, folder);
-    ComparisonRows rows(table, platform.name, newRuns, oldRuns);
+    const std::vector<Figures> runs = runRepeatedly(platform, folder);
+    ContainerRows rows(table, platform.name, runs);
 
     rows.add("run", QStringLiteral("end to end: Do IT until the Container shows the run"),
         Unit::Seconds, EndToEndTarget, bound(EndToEndTarget, "s"));
@@ -581,33 +507,16 @@ Platform x11(const QString &display)
 
 } // namespace
 
-QString newContainerColumn()
+void runContainerActions(const QString &folder)
 {
-    return QStringLiteral("new");
-}
-
-QString oldContainerColumn()
-{
-    return QStringLiteral("qscintilla");
-}
-
-void runContainerActions(const QString &column, const QString &folder)
-{
-    std::unique_ptr<Subject> subject;
-    if (column == newContainerColumn())
-        subject = std::make_unique<NewSubject>();
-    else if (column == oldContainerColumn())
-        subject = std::make_unique<OldSubject>();
-    else
-        throw Failure(QStringLiteral("no column %1").arg(column));
-    runActions(*subject, folder);
+    const Subject subject;
+    runActions(subject, folder);
 }
 
 void measureContainers(const QString &folder, double coreSeconds, const QString &display)
 {
     const Clock::time_point begin = Clock::now();
-    Table table(
-        {"platform", "measure", "Container median", "max", "QScintilla median", "target", "met"});
+    Table table({"platform", "measure", "median", "max", "target", "met"});
     addPlatform(table, offscreen(), folder, coreSeconds);
     if (display.isEmpty())
         table.add({"X11",
@@ -616,20 +525,15 @@ void measureContainers(const QString &folder, double coreSeconds, const QString 
         addPlatform(table, x11(display), folder, coreSeconds);
 
     std::printf("\nThe Container with the at-limit run (%s lines, print to file unticked): "
-                "median and max of %d runs of the new Container, median of %d of the QScintilla "
-                "editor it replaced\n",
-        qPrintable(QStringLiteral("%L1").arg(lineCount(atLimit()))), NewRepetitions,
-        OldRepetitions);
+                "median and max of %d runs\n",
+        qPrintable(QStringLiteral("%L1").arg(lineCount(atLimit()))), Repetitions);
     table.print();
     std::printf(
         "Each run is a process of its own that fills the Container once and takes every action in "
         "turn; an action is timed from the QTest key or mouse event (a wheel event sent to the "
         "view) until it is handled, the events it posted and the timers due have run, and the "
-        "view has repainted. Container: the real window, set up as a user does. QScintilla: a "
-        "window with the editor alone, the size and font of the window's Container, set up, "
-        "filled (BuildLines, then SCI_APPENDTEXT into a fresh document) and focused (select all "
-        "on focus, a click included) as the window did; Clear sets a fresh empty document. "
-        "Ctrl+End from the selection, the typed character at the end, Page Down and the wheel "
+        "view has repainted, in the real window set up as a user does. Ctrl+End from the "
+        "selection, the typed character at the end, Page Down and the wheel "
         "from the top. An action past %d s is cut short. Under X11 (Xvfb, openbox) the primary "
         "selection and the clipboard are real; xclip pastes right after Ctrl+C. Measured in "
         "%.0f s.\n",

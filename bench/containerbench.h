@@ -1,23 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The Container with the largest run in it, action by action, beside the
-// QScintilla editor it replaced.
+// The Container with the largest run in it, action by action.
 #pragma once
 
 #include <QString>
 
 namespace bench {
 
-// Names the two windows whose Containers are compared.
-QString newContainerColumn();
-QString oldContainerColumn();
+// In a child process: one pass of every action in the window, on this
+// process's platform, printing "key figure" lines as it goes. Files go into
+// folder.
+void runContainerActions(const QString &folder);
 
-// In a child process: one pass of every action in the column's window, on
-// this process's platform, printing "key figure" lines as it goes. Files go
-// into folder.
-void runContainerActions(const QString &column, const QString &folder);
-
-// Measures both columns offscreen, and under X11 when display names one, then
-// prints their table. coreSeconds: the same run writing its file alone.
+// Measures the Container offscreen, and under X11 when display names one, then
+// prints the table. coreSeconds: the same run writing its file alone.
 void measureContainers(const QString &folder, double coreSeconds, const QString &display);
 
 } // namespace bench

@@ -93,7 +93,8 @@ void FaultsTest::fileFaults_data()
     QTest::newRow("a file size limit") << "out"
                                        << "File too large" << kept;
     QTest::newRow("a file system without room for the file, found before writing")
-        << "small/out" << "the disk that holds" << kept;
+        << "small/out"
+        << "the disk that holds" << kept;
     QTest::newRow("a name too long for the file system")
         << QString(300, QLatin1Char('n')) << "File name too long" << none;
 }

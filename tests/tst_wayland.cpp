@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The window under a Wayland compositor: window-manager actions leave it running, its layout in place.
+// The window under a Wayland compositor: window-manager actions leave it running, its layout in
+// place.
 #include "mainform.h"
 
 #include <QTest>
