@@ -53,6 +53,8 @@ private slots:
     void pastedTextIsTakenAsItIs();
     void selectAllOnFocus_data();
     void selectAllOnFocus();
+    void clickAfterAPageHeader_data();
+    void clickAfterAPageHeader();
     void focusComingBackKeepsTheCaret_data();
     void focusComingBackKeepsTheCaret();
 
@@ -217,6 +219,9 @@ void GuardsTest::selectAllOnFocus_data()
         for (const char *how : {"Tab", "Shift+Tab", "click"})
             QTest::addRow("%s by %s", box, how) << box << how;
     }
+    // So that the menu's Paste replaces the text.
+    for (const char *box : {"Text2(0)", "Text4(0)", "Text5(0)"})
+        QTest::addRow("%s by a right click", box) << box << "right click";
 }
 
 void GuardsTest::selectAllOnFocus()
@@ -244,6 +249,18 @@ void GuardsTest::selectAllOnFocus()
 
     if (how == "click") {
         QTest::mouseClick(surface, Qt::LeftButton, {}, QPoint(3, surface->height() / 2));
+    } else if (how == "right click") {
+        // The desktop asks for the menu as the button goes down, and the menu
+        // takes the release.
+        const QPoint where(3, surface->height() / 2);
+        QTest::mousePress(surface, Qt::RightButton, {}, where);
+        QContextMenuEvent request(QContextMenuEvent::Mouse, where, surface->mapToGlobal(where));
+        QApplication::sendEvent(surface, &request);
+        QWidget *menu = QApplication::activePopupWidget();
+        QVERIFY(menu);
+        QTest::mouseRelease(
+            menu, Qt::RightButton, {}, menu->mapFromGlobal(surface->mapToGlobal(where)));
+        QTest::keyClick(menu, Qt::Key_Escape);
     } else {
         // Step to the box from its neighbour in the focus order.
         for (int i = 0; i < 40 && QApplication::focusWidget() != target; ++i)
@@ -257,6 +274,31 @@ void GuardsTest::selectAllOnFocus()
         QCOMPARE(m_ui->container()->selectedText(), m_ui->containerText());
         QVERIFY(!m_ui->containerText().isEmpty());
     }
+}
+
+void GuardsTest::clickAfterAPageHeader_data()
+{
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("box");
+    QTest::newRow("Field 1, from the Container") << "Text6"
+                                                 << "Text5(0)";
+    QTest::newRow("Start Count, from Field 1") << "Text5(0)"
+                                               << "Text2(0)";
+}
+
+void GuardsTest::clickAfterAPageHeader()
+{
+    QFETCH(QString, from);
+    QFETCH(QString, box);
+    m_ui->click(from);
+    QCOMPARE(m_ui->focusedControl(), from);
+    // A click on the box's page header, then one into the box.
+    m_ui->click(box);
+    auto *lineEdit = m_ui->control<QLineEdit>(box);
+    QCOMPARE(QApplication::focusWidget(), lineEdit);
+    QCOMPARE(lineEdit->selectedText(), lineEdit->text());
+    QTest::keyClick(lineEdit, Qt::Key_7);
+    QCOMPARE(lineEdit->text(), QStringLiteral("7"));
 }
 
 void GuardsTest::focusComingBackKeepsTheCaret_data()
