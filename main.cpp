@@ -2,9 +2,12 @@
 // Kelvaro: generates lists of numbered or lettered text lines.
 #include "displayprobe.h"
 #include "mainform.h"
+#include "qttranslations.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QLocale>
+#include <QTranslator>
 
 #include <cstdio>
 #include <cstdlib>
@@ -46,6 +49,7 @@ int main(int argc, char *argv[])
     }
     QApplication app(argc, argv);
     QApplication::setDesktopFileName(QStringLiteral("org.kelvaro.Kelvaro"));
+    const std::unique_ptr<QTranslator> qtTexts = installQtTranslations(QLocale());
     Main window;
     window.show();
     return QApplication::exec();

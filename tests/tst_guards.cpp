@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What the counter boxes let the user type, and select-all when a box gets the focus.
 #include "keyfilters.h"
+#include "qttranslations.h"
 #include "windowdriver.h"
 
 #include "container.h"
@@ -12,6 +13,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QTest>
+#include <QTranslator>
 
 #include <algorithm>
 
@@ -32,6 +34,14 @@ void prepare(WindowDriver &ui, const Box &box, const QString &text)
         ui.click("Check1(0)");
     ui.paste(box.name, text);
     QTest::keyClick(ui.control(box.name), Qt::Key_End);
+}
+
+// The menu that the desktop asks a box for with a right click at where.
+QMenu *requestMenu(QWidget *surface, QPoint where)
+{
+    QContextMenuEvent request(QContextMenuEvent::Mouse, where, surface->mapToGlobal(where));
+    QApplication::sendEvent(surface, &request);
+    return qobject_cast<QMenu *>(QApplication::activePopupWidget());
 }
 
 } // namespace
@@ -57,6 +67,8 @@ private slots:
     void clickAfterAPageHeader();
     void focusComingBackKeepsTheCaret_data();
     void focusComingBackKeepsTheCaret();
+    void qtTextsInTheUsersLanguage_data();
+    void qtTextsInTheUsersLanguage();
 
 private:
     std::unique_ptr<WindowDriver> m_ui;
@@ -254,9 +266,7 @@ void GuardsTest::selectAllOnFocus()
         // takes the release.
         const QPoint where(3, surface->height() / 2);
         QTest::mousePress(surface, Qt::RightButton, {}, where);
-        QContextMenuEvent request(QContextMenuEvent::Mouse, where, surface->mapToGlobal(where));
-        QApplication::sendEvent(surface, &request);
-        QWidget *menu = QApplication::activePopupWidget();
+        QMenu *menu = requestMenu(surface, where);
         QVERIFY(menu);
         QTest::mouseRelease(
             menu, Qt::RightButton, {}, menu->mapFromGlobal(surface->mapToGlobal(where)));
@@ -326,9 +336,7 @@ void GuardsTest::focusComingBackKeepsTheCaret()
         // A right click, and the request for a menu that the desktop sends with it.
         const QPoint where = lineEdit->rect().center();
         QTest::mouseClick(lineEdit, Qt::RightButton, {}, where);
-        QContextMenuEvent request(QContextMenuEvent::Mouse, where, lineEdit->mapToGlobal(where));
-        QApplication::sendEvent(lineEdit, &request);
-        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        QMenu *menu = requestMenu(lineEdit, where);
         QVERIFY(menu);
         const QList<QAction *> actions = menu->actions();
         const auto paste = std::find_if(actions.begin(), actions.end(),
@@ -347,6 +355,36 @@ void GuardsTest::focusComingBackKeepsTheCaret()
     }
     QCOMPARE(QApplication::focusWidget(), lineEdit);
     QCOMPARE(lineEdit->text(), QStringLiteral("19234"));
+}
+
+void GuardsTest::qtTextsInTheUsersLanguage_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QStringList>("menu");
+    QTest::newRow("German") << "de_DE"
+                            << QStringList {"&Rückgängig", "Wieder&herstellen", "&Ausschneiden",
+                                   "&Kopieren", "Einf&ügen", "Löschen", "Alles auswählen"};
+    QTest::newRow("English") << "en_GB"
+                             << QStringList {"&Undo", "&Redo", "Cu&t", "&Copy", "&Paste", "Delete",
+                                    "Select All"};
+}
+
+void GuardsTest::qtTextsInTheUsersLanguage()
+{
+    QFETCH(QString, locale);
+    QFETCH(QStringList, menu);
+    const std::unique_ptr<QTranslator> qtTexts = installQtTranslations(QLocale(locale));
+    QWidget *box = m_ui->control("Text5(0)");
+    m_ui->click("Text5(0)");
+    QMenu *shown = requestMenu(box, box->rect().center());
+    QVERIFY(shown);
+    QStringList texts;
+    for (const QAction *action : shown->actions()) {
+        if (!action->isSeparator())
+            texts << action->text().section(QLatin1Char('\t'), 0, 0);
+    }
+    shown->close();
+    QCOMPARE(texts, menu);
 }
 
 QTEST_MAIN(GuardsTest)
