@@ -1,38 +1,55 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Kelvaro: generates lists of numbered or lettered text lines.
+#include "displayprobe.h"
 #include "mainform.h"
+#include "qttranslations.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QLocale>
+#include <QTranslator>
 
 #include <cstdio>
 #include <cstdlib>
 
-namespace {
-
-// Qt would fail with a screenful of plugin messages; one line says what is missing.
-bool hasDisplay()
-{
-    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-    if (!platform.isEmpty() && !platform.startsWith("xcb") && !platform.startsWith("wayland"))
-        return true;
-    return !qEnvironmentVariableIsEmpty("DISPLAY")
-        || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-}
-
-} // namespace
-
 int main(int argc, char *argv[])
 {
-    if (!hasDisplay()) {
-        std::fputs("kelvaro: no display found. Kelvaro is a desktop program and needs a graphical "
-                   "session.\n",
-            stderr);
+    QCoreApplication::setApplicationName(QStringLiteral("Kelvaro"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KELVARO_VERSION));
+
+    // The options are read before any display is opened, so that --help and
+    // --version answer in a terminal without one.
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Makes lists of numbered or lettered text lines in a window."));
+    const QCommandLineOption help(
+        {QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Displays this help."));
+    parser.addOption(help);
+    const QCommandLineOption version = parser.addVersionOption();
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty()) {
+        const QString problem = parser.positionalArguments().isEmpty()
+            ? parser.errorText()
+            : QStringLiteral("Unknown argument '%1'.").arg(parser.positionalArguments().first());
+        std::fprintf(stderr, "kelvaro: %s Try 'kelvaro --help'.\n", qPrintable(problem));
+        return EXIT_FAILURE;
+    }
+    if (parser.isSet(help) || parser.isSet(version)) {
+        const QCoreApplication terminal(argc, argv);
+        if (parser.isSet(help))
+            parser.showHelp();
+        parser.showVersion();
+    }
+
+    if (const std::optional<std::string> problem = unreachableDisplay()) {
+        std::fprintf(stderr, "kelvaro: %s\n", problem->c_str());
         return EXIT_FAILURE;
     }
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Kelvaro"));
-    QApplication::setApplicationVersion(QStringLiteral(KELVARO_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("org.kelvaro.Kelvaro"));
+    const std::unique_ptr<QTranslator> qtTexts = installQtTranslations(QLocale());
     Main window;
     window.show();
     return QApplication::exec();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What the counter boxes let the user type, and select-all when a box gets the focus.
 #include "keyfilters.h"
+#include "qttranslations.h"
 #include "windowdriver.h"
 
 #include "container.h"
@@ -12,6 +13,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QTest>
+#include <QTranslator>
 
 #include <algorithm>
 
@@ -34,6 +36,14 @@ void prepare(WindowDriver &ui, const Box &box, const QString &text)
     QTest::keyClick(ui.control(box.name), Qt::Key_End);
 }
 
+// The menu that the desktop asks a box for with a right click at where.
+QMenu *requestMenu(QWidget *surface, QPoint where)
+{
+    QContextMenuEvent request(QContextMenuEvent::Mouse, where, surface->mapToGlobal(where));
+    QApplication::sendEvent(surface, &request);
+    return qobject_cast<QMenu *>(QApplication::activePopupWidget());
+}
+
 } // namespace
 
 class GuardsTest : public QObject
@@ -53,8 +63,12 @@ private slots:
     void pastedTextIsTakenAsItIs();
     void selectAllOnFocus_data();
     void selectAllOnFocus();
+    void clickAfterAPageHeader_data();
+    void clickAfterAPageHeader();
     void focusComingBackKeepsTheCaret_data();
     void focusComingBackKeepsTheCaret();
+    void qtTextsInTheUsersLanguage_data();
+    void qtTextsInTheUsersLanguage();
 
 private:
     std::unique_ptr<WindowDriver> m_ui;
@@ -217,6 +231,9 @@ void GuardsTest::selectAllOnFocus_data()
         for (const char *how : {"Tab", "Shift+Tab", "click"})
             QTest::addRow("%s by %s", box, how) << box << how;
     }
+    // So that the menu's Paste replaces the text.
+    for (const char *box : {"Text2(0)", "Text4(0)", "Text5(0)"})
+        QTest::addRow("%s by a right click", box) << box << "right click";
 }
 
 void GuardsTest::selectAllOnFocus()
@@ -244,6 +261,16 @@ void GuardsTest::selectAllOnFocus()
 
     if (how == "click") {
         QTest::mouseClick(surface, Qt::LeftButton, {}, QPoint(3, surface->height() / 2));
+    } else if (how == "right click") {
+        // The desktop asks for the menu as the button goes down, and the menu
+        // takes the release.
+        const QPoint where(3, surface->height() / 2);
+        QTest::mousePress(surface, Qt::RightButton, {}, where);
+        QMenu *menu = requestMenu(surface, where);
+        QVERIFY(menu);
+        QTest::mouseRelease(
+            menu, Qt::RightButton, {}, menu->mapFromGlobal(surface->mapToGlobal(where)));
+        QTest::keyClick(menu, Qt::Key_Escape);
     } else {
         // Step to the box from its neighbour in the focus order.
         for (int i = 0; i < 40 && QApplication::focusWidget() != target; ++i)
@@ -257,6 +284,31 @@ void GuardsTest::selectAllOnFocus()
         QCOMPARE(m_ui->container()->selectedText(), m_ui->containerText());
         QVERIFY(!m_ui->containerText().isEmpty());
     }
+}
+
+void GuardsTest::clickAfterAPageHeader_data()
+{
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("box");
+    QTest::newRow("Field 1, from the Container") << "Text6"
+                                                 << "Text5(0)";
+    QTest::newRow("Start Count, from Field 1") << "Text5(0)"
+                                               << "Text2(0)";
+}
+
+void GuardsTest::clickAfterAPageHeader()
+{
+    QFETCH(QString, from);
+    QFETCH(QString, box);
+    m_ui->click(from);
+    QCOMPARE(m_ui->focusedControl(), from);
+    // A click on the box's page header, then one into the box.
+    m_ui->click(box);
+    auto *lineEdit = m_ui->control<QLineEdit>(box);
+    QCOMPARE(QApplication::focusWidget(), lineEdit);
+    QCOMPARE(lineEdit->selectedText(), lineEdit->text());
+    QTest::keyClick(lineEdit, Qt::Key_7);
+    QCOMPARE(lineEdit->text(), QStringLiteral("7"));
 }
 
 void GuardsTest::focusComingBackKeepsTheCaret_data()
@@ -284,9 +336,7 @@ void GuardsTest::focusComingBackKeepsTheCaret()
         // A right click, and the request for a menu that the desktop sends with it.
         const QPoint where = lineEdit->rect().center();
         QTest::mouseClick(lineEdit, Qt::RightButton, {}, where);
-        QContextMenuEvent request(QContextMenuEvent::Mouse, where, lineEdit->mapToGlobal(where));
-        QApplication::sendEvent(lineEdit, &request);
-        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        QMenu *menu = requestMenu(lineEdit, where);
         QVERIFY(menu);
         const QList<QAction *> actions = menu->actions();
         const auto paste = std::find_if(actions.begin(), actions.end(),
@@ -305,6 +355,36 @@ void GuardsTest::focusComingBackKeepsTheCaret()
     }
     QCOMPARE(QApplication::focusWidget(), lineEdit);
     QCOMPARE(lineEdit->text(), QStringLiteral("19234"));
+}
+
+void GuardsTest::qtTextsInTheUsersLanguage_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QStringList>("menu");
+    QTest::newRow("German") << "de_DE"
+                            << QStringList {"&Rückgängig", "Wieder&herstellen", "&Ausschneiden",
+                                   "&Kopieren", "Einf&ügen", "Löschen", "Alles auswählen"};
+    QTest::newRow("English") << "en_GB"
+                             << QStringList {"&Undo", "&Redo", "Cu&t", "&Copy", "&Paste", "Delete",
+                                    "Select All"};
+}
+
+void GuardsTest::qtTextsInTheUsersLanguage()
+{
+    QFETCH(QString, locale);
+    QFETCH(QStringList, menu);
+    const std::unique_ptr<QTranslator> qtTexts = installQtTranslations(QLocale(locale));
+    QWidget *box = m_ui->control("Text5(0)");
+    m_ui->click("Text5(0)");
+    QMenu *shown = requestMenu(box, box->rect().center());
+    QVERIFY(shown);
+    QStringList texts;
+    for (const QAction *action : shown->actions()) {
+        if (!action->isSeparator())
+            texts << action->text().section(QLatin1Char('\t'), 0, 0);
+    }
+    shown->close();
+    QCOMPARE(texts, menu);
 }
 
 QTEST_MAIN(GuardsTest)

@@ -118,11 +118,10 @@ void Main::createControls()
         QStringLiteral("Clear Container"), {1026, 0, 2172, 348}, 32);
     CBExit = layout.add<QPushButton>(
         Picture1, QStringLiteral("CBExit"), QStringLiteral("&Exit"), {5040, 0, 852, 372}, 71);
-    // Enter and Escape press no button, not even the one that has the focus.
-    for (QPushButton *button : {Command1, Command2, CBExit}) {
-        button->setAutoDefault(false);
-        button->setDefault(false);
-    }
+    // Enter presses the button that has the focus, as Space does; outside a
+    // dialog no button is the default, so Enter in a box and Escape press none.
+    for (QPushButton *button : {Command1, Command2, CBExit})
+        button->setAutoDefault(true);
 
     MainFrame
         = layout.add<Frame>(this, QStringLiteral("MainFrame"), QString(), {0, 480, 6132, 6732});

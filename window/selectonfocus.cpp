@@ -8,6 +8,7 @@
 #include <QEvent>
 #include <QFocusEvent>
 #include <QLineEdit>
+#include <QMouseEvent>
 
 namespace {
 
@@ -62,9 +63,15 @@ bool SelectOnFocus::eventFilter(QObject *watched, QEvent *event)
     }
     // Pressed inside the selection made as the focus arrived, the click would
     // start dragging the whole text away; it is dropped first, and the click is
-    // an ordinary click.
+    // an ordinary click. A right click keeps it: the menu opens as the button
+    // goes down and takes the release, and its Paste replaces the text, as
+    // after Tab.
     case QEvent::MouseButtonPress:
-        if (m_focusedByClick == box->box)
+        if (m_focusedByClick != box->box)
+            break;
+        if (static_cast<QMouseEvent *>(event)->button() == Qt::RightButton)
+            m_focusedByClick = nullptr;
+        else
             deselect(box->box);
         break;
     case QEvent::MouseButtonRelease:

@@ -13,8 +13,9 @@ class QWidget;
 // the window, by Tab, a shortcut or a click. A click would put the caret where
 // it lands and so undo the handler's selection: the selection is dropped while
 // the click is pressed and the handler runs again once it is released, unless
-// the user dragged a selection of their own. Focus coming back from a context
-// menu, a dialog or another window leaves the box as the user left it.
+// the user dragged a selection of their own; a right click keeps the selection
+// for its menu. Focus coming back from a context menu, a dialog or another
+// window leaves the box as the user left it.
 class SelectOnFocus : public QObject
 {
 public:

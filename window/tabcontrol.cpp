@@ -72,6 +72,16 @@ QWidget *TabControl::addPage(const QString &caption)
 
 void TabControl::showPage(int index)
 {
+    // Hidden with the focus inside, a page would hand the focus on to the next
+    // box in the Tab order, its text selected as if tabbed into, and the user's
+    // click into that box would then only place the caret. The headers take it
+    // instead, as a click on them does on other desktops; a key that switches
+    // pages moves it on into the page in front.
+    const QWidget *focus = QApplication::focusWidget();
+    for (size_t i = 0; i < m_pages.size(); ++i) {
+        if (static_cast<int>(i) != index && m_pages[i]->isAncestorOf(focus))
+            m_tabBar->setFocus(Qt::OtherFocusReason);
+    }
     for (size_t i = 0; i < m_pages.size(); ++i)
         m_pages[i]->setVisible(static_cast<int>(i) == index);
 }
