@@ -7,10 +7,6 @@
 #include "linebuffer.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
-#include <QLocale>
-#include <QStorageInfo>
 
 #include <variant>
 
@@ -88,35 +84,4 @@ std::optional<WriteFailure> writeRecordFile(const QString &path, const LineBuffe
     if (const std::optional<QString> reason = file.commit())
         return WriteFailure {*reason, file.whatWasLeft()};
     return std::nullopt;
-}
-
-std::optional<qint64> freeBytesFor(const QString &path)
-{
-    const QFileInfo file(path);
-    const QString folder = file.absolutePath();
-    if (!QFileInfo(folder).isDir())
-        return std::nullopt;
-    const QStorageInfo storage(folder);
-    if (!storage.isValid())
-        return std::nullopt;
-    return storage.bytesAvailable();
-}
-
-std::optional<QString> spaceRefusal(const QString &path, qint64 fileBytes)
-{
-    const std::optional<qint64> free = freeBytesFor(path);
-    if (!free || fileBytes <= *free)
-        return std::nullopt;
-    // In decimal units, as disks are sold and as file managers show free space;
-    // with more digits where one would make both sizes read the same.
-    const QLocale locale;
-    QString needed;
-    QString available;
-    for (int precision = 1; precision <= 3 && needed == available; ++precision) {
-        needed = locale.formattedDataSize(fileBytes, precision, QLocale::DataSizeSIFormat);
-        available = locale.formattedDataSize(*free, precision, QLocale::DataSizeSIFormat);
-    }
-    return tr("The file needs %1; the disk that holds %2 has %3 free. Nothing was written. Free "
-              "some space, choose another folder, or make the run smaller.")
-        .arg(needed, QDir::toNativeSeparators(QFileInfo(path).absolutePath()), available);
 }

@@ -35,13 +35,3 @@ struct WriteFailure
 // file system knows about it (see FileReplacement), or says why not and what
 // was left.
 std::optional<WriteFailure> writeRecordFile(const QString &path, const LineBuffer &lines);
-
-// The bytes free to this user on the file system that holds path's folder;
-// nothing when that folder does not exist.
-std::optional<qint64> freeBytesFor(const QString &path);
-
-// The message when a file of fileBytes would not fit beside the file at path,
-// with both sizes; nothing when it fits or the folder cannot be looked at (the
-// write then gives the system's reason). A file that is replaced keeps its
-// space until the new one is whole, so the free space counts as it is now.
-std::optional<QString> spaceRefusal(const QString &path, qint64 fileBytes);

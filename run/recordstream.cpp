@@ -288,6 +288,11 @@ void WriteProgress::advance(int64_t lines, int64_t bytes)
     m_bytes.store(bytes, std::memory_order_relaxed);
 }
 
+void WriteProgress::startFinishing()
+{
+    m_finishing.store(true, std::memory_order_release);
+}
+
 WriteOutcome streamRecords(RecordStream &records,
     const std::function<bool(const char *, size_t)> &write, const std::atomic<bool> &cancel,
     WriteProgress &progress)
@@ -303,7 +308,7 @@ WriteOutcome streamRecords(RecordStream &records,
         bytes += static_cast<int64_t>(size);
         progress.advance(records.recordsDone(), bytes);
     }
-    return cancel.load(std::memory_order_relaxed) ? WriteOutcome::Cancelled : WriteOutcome::Written;
+    return WriteOutcome::Written;
 }
 
 WriteResult streamRecordFile(const QString &path, RecordStream &records, int64_t fileBytes,
@@ -311,8 +316,6 @@ WriteResult streamRecordFile(const QString &path, RecordStream &records, int64_t
 {
     if (cancel.load())
         return {WriteOutcome::Cancelled, {}, FileReplacement::untouched(path)};
-    if (const std::optional<QString> refusal = spaceRefusal(path, fileBytes))
-        return {WriteOutcome::Failed, *refusal, FileReplacement::untouched(path)};
     FileReplacement file;
     if (const std::optional<QString> reason = file.open(path, fileBytes))
         return {WriteOutcome::Failed, *reason, file.whatWasLeft()};
@@ -326,7 +329,15 @@ WriteResult streamRecordFile(const QString &path, RecordStream &records, int64_t
         file.cancel();
         return {outcome, reason, file.whatWasLeft()};
     }
+    progress.startFinishing();
+    if (const std::optional<QString> reason = file.sync())
+        return {WriteOutcome::Failed, *reason, file.whatWasLeft()};
+    const bool cancelled = cancel.load();
+    if (cancelled && file.canStillCancel()) {
+        file.cancel();
+        return {WriteOutcome::Cancelled, {}, file.whatWasLeft()};
+    }
     if (const std::optional<QString> reason = file.commit())
         return {WriteOutcome::Failed, *reason, file.whatWasLeft()};
-    return {WriteOutcome::Written, {}, {}};
+    return {WriteOutcome::Written, {}, {}, cancelled};
 }

@@ -98,10 +98,16 @@ public:
     int64_t bytes() const { return m_bytes.load(std::memory_order_relaxed); }
     // Called on the writing thread after each chunk, with the totals so far.
     virtual void advance(int64_t lines, int64_t bytes);
+    // Every byte is written and the file is being finished: the disk is
+    // confirming them, which a cancel cannot cut short.
+    bool finishing() const { return m_finishing.load(std::memory_order_acquire); }
+    // Called on the writing thread once, when that starts.
+    virtual void startFinishing();
 
 private:
     std::atomic<int64_t> m_lines {0};
     std::atomic<int64_t> m_bytes {0};
+    std::atomic<bool> m_finishing {false};
 };
 
 enum class WriteOutcome { Written, Cancelled, Failed };
@@ -114,6 +120,9 @@ struct WriteResult
     // What the path holds after a failure or cancel, to end a sentence: "the
     // file was left as it was", "no file was written", ...
     QString fileLeft;
+    // Written, although cancel was asked for: it came once the file written
+    // in place was whole, too late to keep the old contents.
+    bool cancelCameTooLate = false;
 };
 
 // Hands every record to write in chunks of a megabyte or more, and reports
@@ -126,6 +135,8 @@ WriteOutcome streamRecords(RecordStream &records,
 // Replaces the file at path with every record, fileBytes in all, the way
 // FileReplacement decides. A run that is cancelled, fails or would not fit the
 // disk leaves no other file behind, and the old file whole unless it had to be
-// written in place (fileLeft then says what it holds).
+// written in place (fileLeft then says what it holds). A cancel while the
+// written file is synced still keeps the old file where it can; one written
+// in place is finished and says so.
 WriteResult streamRecordFile(const QString &path, RecordStream &records, int64_t fileBytes,
     const std::atomic<bool> &cancel, WriteProgress &progress);

@@ -36,6 +36,9 @@ public:
     void cancel();
     void wait();
     bool isFinished() const { return m_finished.load(std::memory_order_acquire); }
+    // Every line is written and the disk is confirming them; a cancel now
+    // ends only once it has.
+    bool isFinishing() const { return m_progress.finishing(); }
 
     int64_t lineCount() const { return m_lineCount; }
     int64_t fileBytes() const { return m_fileBytes; }

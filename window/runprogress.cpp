@@ -45,7 +45,10 @@ RunProgress::RunProgress(StreamingWrite &write, const QString &path, QWidget *pa
     disconnect(this, &QProgressDialog::canceled, this, &QProgressDialog::cancel);
     connect(this, &QProgressDialog::canceled, this, [this] {
         m_write.cancel();
-        setLabelText(tr("Stopping…"));
+        if (m_write.isFinishing())
+            showFinishing();
+        else
+            setLabelText(tr("Stopping…"));
     });
     connect(&m_write, &StreamingWrite::finished, this, &QDialog::accept);
     m_clock.start();
@@ -61,6 +64,19 @@ void RunProgress::runUntilFinished()
     m_poll.stop();
 }
 
+void RunProgress::reject()
+{
+    emit canceled();
+}
+
+void RunProgress::showFinishing()
+{
+    setValue(Steps);
+    setLabelText(tr("Finishing %1\nEvery line is written; the disk is confirming them, which "
+                    "cannot be cut short. Kelvaro says how the save ended as soon as it has.")
+                     .arg(QDir::toNativeSeparators(QFileInfo(m_path).fileName())));
+}
+
 void RunProgress::timerEvent(QTimerEvent *event)
 {
     if (event->timerId() == m_poll.timerId())
@@ -71,6 +87,10 @@ void RunProgress::timerEvent(QTimerEvent *event)
 
 void RunProgress::refresh()
 {
+    if (m_write.isFinishing()) {
+        showFinishing();
+        return;
+    }
     if (wasCanceled())
         return;
     const QLocale locale;
