@@ -833,6 +833,32 @@ std::optional<QString> FileReplacement::putInPlace()
 std::optional<QString> FileReplacement::checkUnchanged()
 {
     const QString path = QDir::toNativeSeparators(m_path);
+    FileStatus held {};
+    if (fstatat(m_folder, m_name.constData(), &held, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno != ENOENT)
+            return failWithErrno(errno);
+        if (m_existed) {
+            return fail(tr("While Kelvaro was saving, %1 was deleted. Kelvaro put nothing in its "
+                           "place.")
+                            .arg(path));
+        }
+    } else if (!m_existed) {
+        return fail(tr("While Kelvaro was saving, another program made %1. Kelvaro left that "
+                       "file as it is.")
+                        .arg(path));
+    } else if (S_ISLNK(held.st_mode)) {
+        return fail(tr("While Kelvaro was saving, %1 was replaced by a symbolic link. Kelvaro left "
+                       "the link as it is.")
+                        .arg(path));
+    } else if (!S_ISREG(held.st_mode)) {
+        return fail(tr("While Kelvaro was saving, %1 was replaced by %2. Kelvaro left it as it is.")
+                        .arg(path, kindOf(held.st_mode)));
+    } else if (!sameFile(held, m_oldDevice, m_oldInode)) {
+        return fail(tr("While Kelvaro was saving, %1 was replaced by another file. Kelvaro left "
+                       "that file as it is.")
+                        .arg(path));
+    }
+    // The name in the held folder is as it was; the path must still lead to it.
     FinalFile now = findFinalFile(QFile::encodeName(m_path));
     FileStatus folder {};
     const bool samePlace = now.folder >= 0 && now.name == m_name && fstat(now.folder, &folder) == 0
@@ -841,35 +867,6 @@ std::optional<QString> FileReplacement::checkUnchanged()
     if (!samePlace) {
         return fail(tr("While Kelvaro was saving, the folder of %1 was moved or replaced, or a "
                        "link on the way to it was changed. Kelvaro put nothing in its place.")
-                        .arg(path));
-    }
-    FileStatus held {};
-    if (fstatat(m_folder, m_name.constData(), &held, AT_SYMLINK_NOFOLLOW) != 0) {
-        if (errno != ENOENT)
-            return failWithErrno(errno);
-        if (!m_existed)
-            return std::nullopt;
-        return fail(tr("While Kelvaro was saving, %1 was deleted. Kelvaro put nothing in its "
-                       "place.")
-                        .arg(path));
-    }
-    if (!m_existed) {
-        return fail(tr("While Kelvaro was saving, another program made %1. Kelvaro left that "
-                       "file as it is.")
-                        .arg(path));
-    }
-    if (S_ISLNK(held.st_mode)) {
-        return fail(tr("While Kelvaro was saving, %1 was replaced by a symbolic link. Kelvaro left "
-                       "the link as it is.")
-                        .arg(path));
-    }
-    if (!S_ISREG(held.st_mode)) {
-        return fail(tr("While Kelvaro was saving, %1 was replaced by %2. Kelvaro left it as it is.")
-                        .arg(path, kindOf(held.st_mode)));
-    }
-    if (!sameFile(held, m_oldDevice, m_oldInode)) {
-        return fail(tr("While Kelvaro was saving, %1 was replaced by another file. Kelvaro left "
-                       "that file as it is.")
                         .arg(path));
     }
     return std::nullopt;
