@@ -3,6 +3,7 @@
 #include "windowdriver.h"
 
 #include "container.h"
+#include "streamingwrite.h"
 
 #include <QApplication>
 #include <QDir>
@@ -10,6 +11,7 @@
 #include <QLineEdit>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -89,6 +91,7 @@ void RunTest::init()
 
 void RunTest::cleanup()
 {
+    StreamingWrite::setWriterHook({});
     m_ui.reset();
     m_dir.reset();
 }
@@ -341,21 +344,27 @@ void RunTest::beyondTheContainer_data()
 {
     QTest::addColumn<QString>("lastEnd");
     QTest::addColumn<bool>("cancel");
+    // The disk takes its time to confirm the last lines: Cancel and Escape come then.
+    QTest::addColumn<bool>("slowFinish");
     QTest::addColumn<QString>("message");
 
+    const QString oldFileKept
+        = "The run was stopped before its file was written whole: the file was left as it was. "
+          "The Container shows the first 1,000 lines.";
     QTest::newRow("the file takes every line, the Container the first")
-        << "99" << false
+        << "99" << false << false
         << "The file holds all 1,000,000 lines; the Container shows the first 1,000.";
     QTest::newRow("Cancel in the progress dialog keeps the old file")
-        << "999" << true
-        << "The run was stopped before its file was written whole: the file was left as it was. "
-           "The Container shows the first 1,000 lines.";
+        << "999" << true << false << oldFileKept;
+    QTest::newRow("Cancel while the file is finished waits, with the window alive")
+        << "99" << true << true << oldFileKept;
 }
 
 void RunTest::beyondTheContainer()
 {
     QFETCH(QString, lastEnd);
     QFETCH(bool, cancel);
+    QFETCH(bool, slowFinish);
     QFETCH(QString, message);
 
     // A Container of a thousand lines, and the progress dialog at once.
@@ -371,11 +380,30 @@ void RunTest::beyondTheContainer()
         steps += {"erase", element("Text5", j), {}};
     m_ui->perform(steps);
 
+    QSemaphore finishGate;
+    if (slowFinish) {
+        StreamingWrite::setWriterHook([&finishGate](bool finishing) {
+            if (finishing)
+                finishGate.acquire();
+        });
+    }
+    bool askedWhileFinishing = false;
+    bool stayedWhileFinishing = false;
     bool progressShown = false;
     QTimer answer;
     connect(&answer, &QTimer::timeout, [&] {
         auto *progress = qobject_cast<QProgressDialog *>(QApplication::activeModalWidget());
-        if (!progress || progressShown)
+        const bool finishing = progress && progress->labelText().startsWith("Finishing out.CTF");
+        if (finishing && !askedWhileFinishing) {
+            askedWhileFinishing = true;
+            QTest::mouseClick(progress->findChild<QPushButton *>(), Qt::LeftButton);
+            QTest::keyClick(progress, Qt::Key_Escape);
+        } else if (finishing) {
+            // A turn of the event loop later: still there, still saying so, and the window paints.
+            stayedWhileFinishing = progress->isVisible() && !m_ui->window().grab().isNull();
+            finishGate.release();
+        }
+        if (!progress || progressShown || slowFinish)
             return;
         progressShown = true;
         if (cancel)
@@ -389,8 +417,9 @@ void RunTest::beyondTheContainer()
     QVERIFY(m_ui->containerText().startsWith(" 0 0 0\r\n 0 0 1\r\n"));
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList {"out.CTF"});
     const QByteArray file = contentsOf(m_dir->filePath("out.CTF"));
+    QCOMPARE(stayedWhileFinishing, slowFinish);
     if (cancel) {
-        QVERIFY(progressShown);
+        QVERIFY(progressShown || slowFinish);
         QCOMPARE(file, QByteArray("earlier file"));
         return;
     }

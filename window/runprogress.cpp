@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
+#include <QShortcut>
 #include <QTimerEvent>
 
 #include <cmath>
@@ -42,7 +43,7 @@ RunProgress::RunProgress(StreamingWrite &write, const QString &path, QWidget *pa
     setAutoClose(false);
     setAutoReset(false);
     // Cancel only asks; the dialog stays until the writer says it has stopped.
-    disconnect(this, &QProgressDialog::canceled, this, &QProgressDialog::cancel);
+    disconnect(this, &QProgressDialog::canceled, nullptr, nullptr);
     connect(this, &QProgressDialog::canceled, this, [this] {
         m_write.cancel();
         if (m_write.isFinishing())
@@ -50,6 +51,12 @@ RunProgress::RunProgress(StreamingWrite &write, const QString &path, QWidget *pa
         else
             setLabelText(tr("Stopping…"));
     });
+    // QProgressDialog's Escape closes it at once, leaving the window's thread
+    // to wait for the writer; here it asks, as Cancel does.
+    for (QShortcut *escape : findChildren<QShortcut *>()) {
+        disconnect(escape, nullptr, this, nullptr);
+        connect(escape, &QShortcut::activated, this, &QProgressDialog::canceled);
+    }
     connect(&m_write, &StreamingWrite::finished, this, &QDialog::accept);
     m_clock.start();
     refresh();
