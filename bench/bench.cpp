@@ -7,7 +7,7 @@
 #include "containerbench.h"
 
 #include "container.h"
-#include "recordfile.h"
+#include "filereplacement.h"
 #include "streamingwrite.h"
 
 #include <QAbstractButton>
@@ -395,7 +395,8 @@ void measureLarge(const QString &folderPath)
     const Spread refusal = spread(repeated([&] {
         const Clock::time_point start = Clock::now();
         const RunPlan hugePlan = acceptedRun(module, huge);
-        if (!spaceRefusal(path, hugePlan.fileBytes) || QFile::exists(path))
+        FileReplacement file;
+        if (!file.open(path, hugePlan.fileBytes) || QFile::exists(path))
             throw Failure(QStringLiteral("a file larger than the disk was not refused"));
         return secondsSince(start);
     }));
@@ -404,15 +405,16 @@ void measureLarge(const QString &folderPath)
 
     std::printf("Kelvaro large-run benchmark: median, min and max of %d runs\n", LargeRepetitions);
     table.print();
-    std::printf("streamed: planRun, RecordStream and streamRecordFile through the save file, "
-                "whose commit syncs the file to disk; dd writes as many bytes from /dev/zero in "
-                "1 MiB blocks, with conv=fsync where compared with it. No fsync: the records "
-                "written to a plain file and closed, beside dd without conv=fsync. Each write "
-                "starts after sync, with the earlier file removed. Rates in decimal MB/s, whole "
-                "process of dd included. First progress and Cancel: StreamingWrite polled as the "
-                "window would, Cancel answered once the writer stopped and its file is gone. The "
-                "free-space refusal: planRun and spaceRefusal, %d runs after a warm-up. Files "
-                "in %s, removed. Measured in %.0f s.\n",
+    std::printf(
+        "streamed: planRun, RecordStream and streamRecordFile through the save file, "
+        "whose commit syncs the file to disk; dd writes as many bytes from /dev/zero in "
+        "1 MiB blocks, with conv=fsync where compared with it. No fsync: the records "
+        "written to a plain file and closed, beside dd without conv=fsync. Each write "
+        "starts after sync, with the earlier file removed. Rates in decimal MB/s, whole "
+        "process of dd included. First progress and Cancel: StreamingWrite polled as the "
+        "window would, Cancel answered once the writer stopped and its file is gone. The "
+        "free-space refusal: planRun and FileReplacement::open, %d runs after a warm-up. Files "
+        "in %s, removed. Measured in %.0f s.\n",
         Repetitions, qPrintable(folderPath), secondsSince(begin));
 }
 

@@ -4,28 +4,18 @@
 
 #include "filereplacement.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
-#include <QLocale>
-#include <QStorageInfo>
-
 #include <algorithm>
 #include <vector>
-
-namespace {
-
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("RecordFile", text);
-}
-
-} // namespace
 
 void WriteProgress::advance(int64_t lines, int64_t bytes)
 {
     m_lines.store(lines, std::memory_order_relaxed);
     m_bytes.store(bytes, std::memory_order_relaxed);
+}
+
+void WriteProgress::startFinishing()
+{
+    m_finishing.store(true, std::memory_order_release);
 }
 
 WriteOutcome streamRecords(RecordStream &records,
@@ -43,7 +33,7 @@ WriteOutcome streamRecords(RecordStream &records,
         bytes += static_cast<int64_t>(size);
         progress.advance(records.recordsDone(), bytes);
     }
-    return cancel.load(std::memory_order_relaxed) ? WriteOutcome::Cancelled : WriteOutcome::Written;
+    return WriteOutcome::Written;
 }
 
 WriteResult streamRecordFile(const QString &path, RecordStream &records, int64_t fileBytes,
@@ -51,8 +41,6 @@ WriteResult streamRecordFile(const QString &path, RecordStream &records, int64_t
 {
     if (cancel.load())
         return {WriteOutcome::Cancelled, {}, FileReplacement::untouched(path)};
-    if (const std::optional<QString> refusal = spaceRefusal(path, fileBytes))
-        return {WriteOutcome::Failed, *refusal, FileReplacement::untouched(path)};
     FileReplacement file;
     if (const std::optional<QString> reason = file.open(path, fileBytes))
         return {WriteOutcome::Failed, *reason, file.whatWasLeft()};
@@ -66,38 +54,15 @@ WriteResult streamRecordFile(const QString &path, RecordStream &records, int64_t
         file.cancel();
         return {outcome, reason, file.whatWasLeft()};
     }
+    progress.startFinishing();
+    if (const std::optional<QString> reason = file.sync())
+        return {WriteOutcome::Failed, *reason, file.whatWasLeft()};
+    const bool cancelled = cancel.load();
+    if (cancelled && file.canStillCancel()) {
+        file.cancel();
+        return {WriteOutcome::Cancelled, {}, file.whatWasLeft()};
+    }
     if (const std::optional<QString> reason = file.commit())
         return {WriteOutcome::Failed, *reason, file.whatWasLeft()};
-    return {WriteOutcome::Written, {}, {}};
-}
-
-std::optional<qint64> freeBytesFor(const QString &path)
-{
-    const QFileInfo file(path);
-    const QString folder = file.absolutePath();
-    if (!QFileInfo(folder).isDir())
-        return std::nullopt;
-    const QStorageInfo storage(folder);
-    if (!storage.isValid())
-        return std::nullopt;
-    return storage.bytesAvailable();
-}
-
-std::optional<QString> spaceRefusal(const QString &path, qint64 fileBytes)
-{
-    const std::optional<qint64> free = freeBytesFor(path);
-    if (!free || fileBytes <= *free)
-        return std::nullopt;
-    // In decimal units, as disks are sold and as file managers show free space;
-    // with more digits where one would make both sizes read the same.
-    const QLocale locale;
-    QString needed;
-    QString available;
-    for (int precision = 1; precision <= 3 && needed == available; ++precision) {
-        needed = locale.formattedDataSize(fileBytes, precision, QLocale::DataSizeSIFormat);
-        available = locale.formattedDataSize(*free, precision, QLocale::DataSizeSIFormat);
-    }
-    return tr("The file needs %1; the disk that holds %2 has %3 free. Nothing was written. Free "
-              "some space, choose another folder, or make the run smaller.")
-        .arg(needed, QDir::toNativeSeparators(QFileInfo(path).absolutePath()), available);
+    return {WriteOutcome::Written, {}, {}, cancelled};
 }

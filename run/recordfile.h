@@ -6,12 +6,10 @@
 #include "runplan.h"
 
 #include <QString>
-#include <QtGlobal>
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <optional>
 
 // Files are written a megabyte or more at a time: no system call per line.
 constexpr size_t RecordChunkSize = size_t(1) << 20;
@@ -25,10 +23,16 @@ public:
     int64_t bytes() const { return m_bytes.load(std::memory_order_relaxed); }
     // Called on the writing thread after each chunk, with the totals so far.
     virtual void advance(int64_t lines, int64_t bytes);
+    // Every byte is written and the file is being finished: the disk is
+    // confirming them, which a cancel cannot cut short.
+    bool finishing() const { return m_finishing.load(std::memory_order_acquire); }
+    // Called on the writing thread once, when that starts.
+    virtual void startFinishing();
 
 private:
     std::atomic<int64_t> m_lines {0};
     std::atomic<int64_t> m_bytes {0};
+    std::atomic<bool> m_finishing {false};
 };
 
 // Hands every record to write in chunks of a megabyte or more, and reports
@@ -41,16 +45,8 @@ WriteOutcome streamRecords(RecordStream &records,
 // Replaces the file at path with every record, fileBytes in all, the way
 // FileReplacement decides. A run that is cancelled, fails or would not fit the
 // disk leaves no other file behind, and the old file whole unless it had to be
-// written in place (fileLeft then says what it holds).
+// written in place (fileLeft then says what it holds). A cancel while the
+// written file is synced still keeps the old file where it can; one written
+// in place is finished and says so.
 WriteResult streamRecordFile(const QString &path, RecordStream &records, int64_t fileBytes,
     const std::atomic<bool> &cancel, WriteProgress &progress);
-
-// The bytes free to this user on the file system that holds path's folder;
-// nothing when that folder does not exist.
-std::optional<qint64> freeBytesFor(const QString &path);
-
-// The message when a file of fileBytes would not fit beside the file at path,
-// with both sizes; nothing when it fits or the folder cannot be looked at (the
-// write then gives the system's reason). A file that is replaced keeps its
-// space until the new one is whole, so the free space counts as it is now.
-std::optional<QString> spaceRefusal(const QString &path, qint64 fileBytes);

@@ -341,7 +341,12 @@ std::optional<RunModule::Message> RunModule::WriteLines(const RunPlan &plan, boo
             switch (result.outcome) {
             case WriteOutcome::Written:
                 message.reset();
-                if (partial) {
+                if (result.cancelCameTooLate) {
+                    message = Message {tr("Cancel came after the last line was written into %1, "
+                                          "too late to keep its old contents: it holds the new "
+                                          "lines, whole.")
+                                           .arg(QDir::toNativeSeparators(OutputFileName))};
+                } else if (partial) {
                     message = Message {tr("The file holds all %L1 lines; the Container shows the "
                                           "first %L2.")
                                            .arg(plan.lineCount)

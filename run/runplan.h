@@ -46,4 +46,7 @@ struct WriteResult
     // What the path holds after a failure or cancel, to end a sentence: "the
     // file was left as it was", "no file was written", ...
     QString fileLeft;
+    // Written, although cancel was asked for: it came once the file written
+    // in place was whole, too late to keep the old contents.
+    bool cancelCameTooLate = false;
 };

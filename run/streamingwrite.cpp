@@ -4,6 +4,35 @@
 
 #include <utility>
 
+namespace {
+
+StreamingWrite::WriterHook &writerHook()
+{
+    static StreamingWrite::WriterHook hook;
+    return hook;
+}
+
+} // namespace
+
+void StreamingWrite::setWriterHook(WriterHook hook)
+{
+    writerHook() = std::move(hook);
+}
+
+void StreamingWrite::Progress::advance(int64_t lines, int64_t bytes)
+{
+    WriteProgress::advance(lines, bytes);
+    if (writerHook())
+        writerHook()(false);
+}
+
+void StreamingWrite::Progress::startFinishing()
+{
+    WriteProgress::startFinishing();
+    if (writerHook())
+        writerHook()(true);
+}
+
 StreamingWrite::StreamingWrite(
     QString path, RecordStream records, int64_t fileBytes, QObject *parent)
     : QObject(parent)

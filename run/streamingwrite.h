@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <thread>
 
 // One run's file, written by a worker thread from start() on. The thread that
@@ -36,6 +37,9 @@ public:
     void cancel();
     void wait();
     bool isFinished() const { return m_finished.load(std::memory_order_acquire); }
+    // Every line is written and the disk is confirming them; a cancel now
+    // ends only once it has.
+    bool isFinishing() const { return m_progress.finishing(); }
 
     int64_t lineCount() const { return m_lineCount; }
     int64_t fileBytes() const { return m_fileBytes; }
@@ -43,6 +47,12 @@ public:
     int64_t bytesDone() const { return m_progress.bytes(); }
     // The ending; only once isFinished().
     const WriteResult &result() const { return m_result; }
+
+    // Called on every writing thread after each chunk (false) and once the
+    // file is being finished (true); a test stands in for a slow disk or a
+    // crash there. Set before a write starts.
+    using WriterHook = std::function<void(bool finishing)>;
+    static void setWriterHook(WriterHook hook);
 
 signals:
     void finished();
@@ -57,7 +67,14 @@ private:
     int64_t m_fileBytes;
     std::atomic<bool> m_cancel {false};
     std::atomic<bool> m_finished {false};
-    WriteProgress m_progress;
+    class Progress : public WriteProgress
+    {
+    public:
+        void advance(int64_t lines, int64_t bytes) override;
+        void startFinishing() override;
+    };
+
+    Progress m_progress;
     WriteResult m_result;
     std::thread m_thread;
 };

@@ -4,12 +4,20 @@
 #include "windowdriver.h"
 
 #include "container.h"
+#include "filereplacement.h"
+#include "streamingwrite.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QProcess>
+#include <QProgressDialog>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
+#include <csignal>
+#include <cstdio>
 #include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,6 +43,7 @@ private slots:
     void fileFaults_data();
     void fileFaults();
     void writableFileInLockedFolder();
+    void killedSaveLeavesTheOldFile();
     void badInput_data();
     void badInput();
 
@@ -95,6 +104,12 @@ void FaultsTest::fileFaults_data()
     QTest::newRow("a file system without room for the file, found before writing")
         << "small/out"
         << "the disk that holds" << kept;
+    QTest::newRow("another user's link in a shared sticky folder")
+        << "shared/report"
+        << "is a symbolic link that another user made" << kept;
+    QTest::newRow("a file another save is writing")
+        << "busy"
+        << "is being saved by another Kelvaro window" << kept;
     QTest::newRow("a name too long for the file system")
         << QString(300, QLatin1Char('n')) << "File name too long" << none;
 }
@@ -110,6 +125,17 @@ void FaultsTest::fileFaults()
     QVERIFY(writeFile(dir.filePath("out.CTF"), Earlier));
     QVERIFY(writeFile(dir.filePath("readonly.CTF"), Earlier));
     QVERIFY(QFile::setPermissions(dir.filePath("readonly.CTF"), QFileDevice::ReadOwner));
+    // A folder everyone may write to, where another user left a link to out.CTF.
+    QVERIFY(dir.mkdir("shared"));
+    QCOMPARE(chmod(qPrintable(dir.filePath("shared")), 01777), 0);
+    QCOMPARE(symlink("../out.CTF", qPrintable(dir.filePath("shared/report.CTF"))), 0);
+    const bool planted = lchown(qPrintable(dir.filePath("shared/report.CTF")), 65534, 65534) == 0;
+    if (chosen.startsWith("shared/") && !planted)
+        QSKIP("a link of another user needs root to make");
+    // Another save of busy.CTF is under way all along.
+    QVERIFY(writeFile(dir.filePath("busy.CTF"), Earlier));
+    FileReplacement otherSave;
+    QCOMPARE(otherSave.open(dir.filePath("busy.CTF"), 4), std::nullopt);
     SmallFileSystem small(dir.filePath("small"));
     const bool needsMount = chosen.startsWith("small/");
     if (needsMount && !small.mounted())
@@ -129,13 +155,18 @@ void FaultsTest::fileFaults()
     QVERIFY(lstat(qPrintable(dir.filePath("pipe.CTF")), &pipe) == 0 && S_ISFIFO(pipe.st_mode));
     QCOMPARE(contentsOf(dir.filePath("out.CTF")), Earlier);
     QCOMPARE(contentsOf(dir.filePath("readonly.CTF")), Earlier);
+    QCOMPARE(contentsOf(dir.filePath("busy.CTF")), Earlier);
+    QCOMPARE(QFile::symLinkTarget(dir.filePath("shared/report.CTF")), dir.filePath("out.CTF"));
+    QCOMPARE(QDir(dir.filePath("shared"))
+                 .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList {"report.CTF"});
     if (needsMount) {
         QCOMPARE(contentsOf(dir.filePath("small/out.CTF")), Earlier);
         QCOMPARE(QDir(dir.filePath("small")).entryList(QDir::Files | QDir::Hidden),
             QStringList {"out.CTF"});
     }
     QCOMPARE(dir.entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot),
-        (QStringList {"folder.CTF", "out.CTF", "readonly.CTF", "small"}));
+        (QStringList {"busy.CTF", "folder.CTF", "out.CTF", "readonly.CTF", "shared", "small"}));
     QVERIFY(QDir(dir.filePath("folder.CTF")).isEmpty());
 }
 
@@ -163,6 +194,56 @@ void FaultsTest::writableFileInLockedFolder()
         QStringList {"out.CTF"});
     QVERIFY(QFile::setPermissions(dir.filePath("locked"),
         QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+}
+
+void FaultsTest::killedSaveLeavesTheOldFile()
+{
+    // The child: a save of 100,000,000 lines (3.4 GB) through the window, stopped
+    // after its first chunk until it is killed.
+    const QString childFolder = qEnvironmentVariable("KELVARO_KILLED_SAVE_FOLDER");
+    if (!childFolder.isEmpty()) {
+        StreamingWrite::setWriterHook([](bool) {
+            std::fputs("writing\n", stdout);
+            std::fflush(stdout);
+            for (;;)
+                pause();
+        });
+        m_ui->window().module().containerLines = 1000;
+        m_ui->answerSaveDialog(QDir(childFolder).filePath("out"));
+        m_ui->click("Option3(2)");
+        for (int k = 0; k < 3; ++k)
+            m_ui->type(element("Text3", k), k == 2 ? "99" : "999");
+        m_ui->pressDoIt();
+        QFAIL("the save ended before it was killed");
+    }
+
+    const QDir dir(m_dir->path());
+    QVERIFY(writeFile(dir.filePath("out.CTF"), Earlier));
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("KELVARO_KILLED_SAVE_FOLDER", dir.path());
+    child.setProcessEnvironment(environment);
+    child.start(QCoreApplication::applicationFilePath(), {"killedSaveLeavesTheOldFile"});
+    QByteArray output;
+    while (!output.contains("writing\n") && child.waitForReadyRead(-1))
+        output += child.readAllStandardOutput();
+    QVERIFY2(output.contains("writing\n"), output.constData());
+    QCOMPARE(::kill(pid_t(child.processId()), SIGKILL), 0);
+    QVERIFY(child.waitForFinished(-1));
+
+    const auto entries = [&dir] {
+        return dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    };
+    QCOMPARE(entries(), QStringList {"out.CTF"});
+    QCOMPARE(contentsOf(dir.filePath("out.CTF")), Earlier);
+    // The next save goes through as if nothing had happened.
+    m_ui->answerSaveDialog(dir.filePath("out"));
+    m_ui->type("Text3(0)", "11");
+    m_ui->pressDoIt();
+    QCOMPARE(m_ui->messages(), QStringList());
+    QCOMPARE(entries(), QStringList {"out.CTF"});
+    QCOMPARE(contentsOf(dir.filePath("out.CTF")),
+        QByteArray("\"First Field  10 Second Field \"\r\n\"First Field  11 Second Field \"\r\n"));
 }
 
 void FaultsTest::badInput_data()

@@ -1,35 +1,28 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Saving onto files that already exist: what they keep, what is refused, what a cancel leaves.
 #include "filereplacement.h"
+#include "linebuffer.h"
 #include "recordfile.h"
-#include "runmodule.h"
 #include "testfiles.h"
 
 #include <QDirIterator>
+#include <QList>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <climits>
+#include <csignal>
 #include <fcntl.h>
 #include <functional>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
 
 const QByteArray Earlier = "earlier contents, longer than the new ones";
-
-// Saves the lines RA-0, RA-1, ... as the window saves a run's file.
-WriteResult saveLines(const QString &path, int lineCount)
-{
-    RunPlan plan;
-    plan.fields = {"RA-", "", "", ""};
-    plan.counters[0] = {0, static_cast<int16_t>(lineCount - 1), 1, 1, false, true, true};
-    measureRun(plan, 1, 2);
-    std::optional<RecordStream> records = RecordStream::create(plan, 1);
-    return RunModule::writeFile(path, std::move(*records), plan.fileBytes);
-}
 
 // Makes what a row saves onto; returns why the row cannot run here, or nothing.
 using Setup = std::function<QString(const QDir &)>;
@@ -143,6 +136,87 @@ ino_t inodeOf(const QString &path)
     return stat(qPrintable(path), &info) == 0 ? info.st_ino : 0;
 }
 
+// What a save that ended leaves of itself: nothing.
+const QString LeftoverPrefix = ".kelvaro-save-";
+
+QStringList withoutLeftovers(QStringList entries)
+{
+    entries.removeIf([](const QString &entry) {
+        return entry.startsWith(LeftoverPrefix) || entry.contains("/" + LeftoverPrefix);
+    });
+    return entries;
+}
+
+QByteArray recordsOf(int lineCount)
+{
+    QByteArray records;
+    for (int i = 0; i < lineCount; ++i)
+        records += "\"RA-" + QByteArray::number(i) + "\"\r\n";
+    return records;
+}
+
+// Starts a save of name in a child process and kills it mid-write, as a crash
+// or a power cut would end it.
+QString killSaveMidWrite(const QDir &dir, const QString &name)
+{
+    int ready[2] = {-1, -1};
+    if (pipe(ready) != 0)
+        return QStringLiteral("pipe refused");
+    const pid_t child = fork();
+    if (child == 0) {
+        FileReplacement file;
+        const QByteArray chunk(1 << 16, 'x');
+        const bool writing = !file.open(dir.filePath(name), qint64(1) << 30)
+            && file.write(chunk.constData(), chunk.size());
+        if (::write(ready[1], writing ? "w" : "f", 1) != 1 || !writing)
+            _exit(1);
+        for (;;)
+            pause();
+    }
+    ::close(ready[1]);
+    char state = 0;
+    const bool writing = child > 0 && ::read(ready[0], &state, 1) == 1 && state == 'w';
+    ::close(ready[0]);
+    if (child > 0) {
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+    }
+    return writing ? QString() : QStringLiteral("the save in the child process did not start");
+}
+
+// What a save killed on a file system without unnamed files leaves: a named
+// file of a process that is gone.
+QString plantDeadLeftover(const QDir &dir)
+{
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(0);
+    if (child < 0 || waitpid(child, nullptr, 0) != child)
+        return QStringLiteral("fork refused");
+    return writeFile(dir.filePath(LeftoverPrefix + QString::number(child) + "-AbCd1234"), "half")
+        ? QString()
+        : QStringLiteral("could not plant a leftover");
+}
+
+// Saves with another user's effective ids, as that user's Kelvaro would.
+class EffectiveIds
+{
+public:
+    explicit EffectiveIds(int id)
+        : m_switched(id >= 0 && setegid(gid_t(id)) == 0 && seteuid(uid_t(id)) == 0)
+    { }
+    ~EffectiveIds()
+    {
+        if (m_switched && (seteuid(0) != 0 || setegid(0) != 0))
+            qFatal("could not switch back to root");
+    }
+    EffectiveIds(const EffectiveIds &) = delete;
+    EffectiveIds &operator=(const EffectiveIds &) = delete;
+
+private:
+    bool m_switched;
+};
+
 } // namespace
 
 Q_DECLARE_METATYPE(Setup)
@@ -164,6 +238,16 @@ void FileReplacementTest::savingOntoAFile_data()
     QTest::addColumn<QString>("saveAs");
     QTest::addColumn<int>("lineCount");
     QTest::addColumn<QString>("refusal");
+    // Done by another program between the save's first write and its commit.
+    QTest::addColumn<Setup>("meanwhile");
+    // The user whose effective ids save; -1 for this process's own.
+    QTest::addColumn<int>("savedBy");
+    // What the message says the path holds after a refusal.
+    QTest::addColumn<QString>("left");
+
+    const Setup nothing;
+    const int self = -1;
+    const QString kept = "the file was left as it was";
 
     auto asOther = [](mode_t mode) {
         return [mode](const QDir &dir) {
@@ -180,40 +264,49 @@ void FileReplacementTest::savingOntoAFile_data()
         return mkfifo(qPrintable(dir.filePath("pipe.CTF")), 0664) == 0 ? QString()
                                                                        : "mkfifo refused";
     };
-    QTest::newRow("an ordinary file keeps mode 0644") << file(0644) << "out.CTF" << 2 << QString();
-    QTest::newRow("setgid mode 2664 is kept") << file(02664) << "out.CTF" << 2 << QString();
+    QTest::newRow("an ordinary file keeps mode 0644")
+        << file(0644) << "out.CTF" << 2 << QString() << nothing << self << QString();
+    QTest::newRow("setgid mode 2664 is kept")
+        << file(02664) << "out.CTF" << 2 << QString() << nothing << self << QString();
     QTest::newRow("setgid and sticky mode 3660 are kept")
-        << file(03660) << "out.CTF" << 2 << QString();
-    QTest::newRow("a private file stays 0600") << file(0600) << "out.CTF" << 2 << QString();
+        << file(03660) << "out.CTF" << 2 << QString() << nothing << self << QString();
+    QTest::newRow("a private file stays 0600")
+        << file(0600) << "out.CTF" << 2 << QString() << nothing << self << QString();
     QTest::newRow("another user's file keeps its owner and group")
-        << Setup(asOther(02664)) << "out.CTF" << 2 << QString();
+        << Setup(asOther(02664)) << "out.CTF" << 2 << QString() << nothing << self << QString();
     QTest::newRow("an ACL entry is kept")
         << withAttribute("system.posix_acl_access", aclGivingNobodyRead()) << "out.CTF" << 2
-        << QString();
+        << QString() << nothing << self << QString();
     QTest::newRow("a user attribute is kept")
-        << withAttribute("user.kelvaro.note", "kept") << "out.CTF" << 2 << QString();
+        << withAttribute("user.kelvaro.note", "kept") << "out.CTF" << 2 << QString() << nothing
+        << self << QString();
     QTest::newRow("a second name shows the new lines")
-        << withSecondName(file(02664)) << "out.CTF" << 2 << QString();
+        << withSecondName(file(02664)) << "out.CTF" << 2 << QString() << nothing << self
+        << QString();
     QTest::newRow("another user's file with a second name")
-        << withSecondName(asOther(0664)) << "out.CTF" << 2 << QString();
+        << withSecondName(asOther(0664)) << "out.CTF" << 2 << QString() << nothing << self
+        << QString();
     QTest::newRow("a link to a file with a second name stays a link") << Setup([](const QDir &dir) {
         const QString problem = withSecondName(file(0640))(dir);
         return problem.isEmpty() && symlink("out.CTF", qPrintable(dir.filePath("link"))) != 0
             ? QStringLiteral("symlink refused")
             : problem;
-    }) << "link" << 2 << QString();
+    }) << "link" << 2 << QString() << nothing << self << QString();
     QTest::newRow("a named pipe without a reader is refused")
-        << Setup(fifo) << "pipe.CTF" << 2 << "It is a named pipe (FIFO), not a regular file.";
+        << Setup(fifo) << "pipe.CTF" << 2 << "It is a named pipe (FIFO), not a regular file."
+        << nothing << self << kept;
     QTest::newRow("a named pipe with a reader is refused")
-        << Setup(fifo) << "pipe.CTF" << 2 << "It is a named pipe (FIFO), not a regular file.";
+        << Setup(fifo) << "pipe.CTF" << 2 << "It is a named pipe (FIFO), not a regular file."
+        << nothing << self << kept;
     QTest::newRow("a character device is refused") << Setup([](const QDir &dir) {
         return mknod(qPrintable(dir.filePath("device")), S_IFCHR | 0666, makedev(1, 3)) == 0
             ? QString()
             : QStringLiteral("making a device node needs root");
-    }) << "device" << 2 << "It is a character device, not a regular file.";
+    }) << "device" << 2 << "It is a character device, not a regular file."
+                                                   << nothing << self << kept;
     // Writing clears the set-ID bits unless the writer is privileged.
     QTest::newRow("as a user, setuid and setgid mode 6775 are kept")
-        << file(06775) << "out.CTF" << 2 << QString();
+        << file(06775) << "out.CTF" << 2 << QString() << nothing << self << QString();
     QTest::newRow("as a user, a writable file in a folder that takes no new file") << Setup(
         [](const QDir &dir) {
             if (!dir.mkdir("locked"))
@@ -221,13 +314,115 @@ void FileReplacementTest::savingOntoAFile_data()
             QString problem = makeFile(dir, "locked/out.CTF", 0644);
             chmod(qPrintable(dir.filePath("locked")), 0500);
             return problem;
-        }) << "locked/out.CTF" << 2 << QString();
+        }) << "locked/out.CTF" << 2 << QString() << nothing << self << QString();
     // 20,000 records are some 300 KB.
     QTest::newRow("a full disk is found before writing in place") << Setup([](const QDir &dir) {
         return withSecondName(file(0644))(QDir(dir.filePath("small")));
-    }) << "small/out.CTF" << 20'000 << "free. Nothing was written.";
+    }) << "small/out.CTF" << 20'000 << "the disk that holds" << nothing
+                                                                  << self << kept;
+    auto replacedBy = [](std::function<int(const QByteArray &)> make) {
+        return Setup([make](const QDir &dir) {
+            const QByteArray path = QFile::encodeName(dir.filePath("out.CTF"));
+            return unlink(path.constData()) == 0 && make(path) == 0 ? QString()
+                                                                    : QStringLiteral("refused");
+        });
+    };
+    auto secondSave = [](const QString &name) {
+        return Setup([name](const QDir &dir) {
+            FileReplacement second;
+            const std::optional<QString> refusal = second.open(dir.filePath(name), 4);
+            if (!refusal || !refusal->contains(dir.filePath(name) + " is being saved by another"))
+                return "a second save was let in: " + refusal.value_or("no refusal");
+            return second.whatWasLeft() == "the file was left as it was"
+                ? QString()
+                : "the second save says " + second.whatWasLeft();
+        });
+    };
+    QTest::newRow("a save killed mid-write leaves nothing; a dead save's file is removed")
+        << Setup([](const QDir &dir) {
+               const QString problem = makeFile(dir, "out.CTF", 0644);
+               return problem.isEmpty() ? plantDeadLeftover(dir) : problem;
+           })
+        << "out.CTF" << 2 << QString()
+        << Setup([](const QDir &dir) { return killSaveMidWrite(dir, "other.CTF"); }) << self
+        << QString();
+    QTest::newRow("another user's link in a shared sticky folder is not followed")
+        << Setup([](const QDir &dir) {
+               if (geteuid() != 0)
+                   return QStringLiteral("planting another user's link needs root");
+               const QByteArray link = QFile::encodeName(dir.filePath("shared/report.CTF"));
+               return makeFile(dir, "important.txt", 0644).isEmpty() && dir.mkdir("shared")
+                       && chmod(qPrintable(dir.filePath("shared")), 01777) == 0
+                       && symlink("../important.txt", link.constData()) == 0
+                       && lchown(link.constData(), 65534, 65534) == 0
+                   ? QString()
+                   : QStringLiteral("could not plant the link");
+           })
+        << "shared/report.CTF" << 2 << "is a symbolic link that another user made" << nothing
+        << self << kept;
+    QTest::newRow("a file replaced by a named pipe meanwhile is left alone")
+        << file(0644) << "out.CTF" << 2 << "was replaced by a named pipe (FIFO)"
+        << replacedBy([](const QByteArray &path) { return mkfifo(path.constData(), 0644); }) << self
+        << "Kelvaro wrote nothing there; it holds what another program put there";
+    QTest::newRow("a file replaced by a link meanwhile is left alone")
+        << file(0644) << "out.CTF" << 2 << "was replaced by a symbolic link"
+        << replacedBy([](const QByteArray &path) { return symlink("/dev/null", path.constData()); })
+        << self << "Kelvaro wrote nothing there; it holds what another program put there";
+    QTest::newRow("a file deleted meanwhile is not made again")
+        << file(0644) << "out.CTF" << 2 << "was deleted"
+        << replacedBy([](const QByteArray &) { return 0; }) << self << "no file is there now";
+    QTest::newRow("a folder renamed meanwhile gets nothing") << Setup([](const QDir &dir) {
+        return dir.mkdir("folder") ? makeFile(dir, "folder/out.CTF", 0644)
+                                   : QStringLiteral("could not make a folder");
+    }) << "folder/out.CTF" << 2 << "the folder of" << Setup([](const QDir &dir) {
+        return QDir(dir).rename("folder", "moved") ? QString() : QStringLiteral("refused");
+    }) << self << "no file is there now";
+    QTest::newRow("a second save of the same file is refused while the first runs")
+        << file(0644) << "out.CTF" << 2 << QString() << secondSave("out.CTF") << self << QString();
+    QTest::newRow("a second save through another name is refused while one writes in place")
+        << withSecondName(file(0644)) << "out.CTF" << 2 << QString() << secondSave("other name.CTF")
+        << self << QString();
+    QTest::newRow("a link from a small disk to a large one is measured on the large") << Setup(
+        [](const QDir &dir) {
+            const QString problem = makeFile(dir, "large.CTF", 0644);
+            return problem.isEmpty()
+                    && symlink("../large.CTF", qPrintable(dir.filePath("small/link.CTF"))) != 0
+                ? QStringLiteral("symlink refused")
+                : problem;
+        }) << "small/link.CTF" << 20'000 << QString() << nothing << self << QString();
+    QTest::newRow("a link from a large disk to a small one is measured on the small") << Setup(
+        [](const QDir &dir) {
+            const QString problem = makeFile(QDir(dir.filePath("small")), "out.CTF", 0644);
+            return problem.isEmpty()
+                    && symlink("small/out.CTF", qPrintable(dir.filePath("link to small"))) != 0
+                ? QStringLiteral("symlink refused")
+                : problem;
+        }) << "link to small" << 20'000 << "the disk that holds" << nothing << self << kept;
+    QTest::newRow("a file its group may write, saved by a user of the group") << Setup(
+        [](const QDir &dir) {
+            if (geteuid() != 0)
+                return QStringLiteral("saving as another user needs root");
+            const QString problem = makeFile(dir, "out.CTF", 0464);
+            return problem.isEmpty() && chown(qPrintable(dir.filePath("out.CTF")), 0, 65534) == 0
+                    && chmod(qPrintable(dir.path()), 0755) == 0
+                ? QString()
+                : QStringLiteral("chown refused");
+        }) << "out.CTF" << 2 << QString() << nothing << 65534 << QString();
+    QTest::newRow("a path near the longest the system takes") << Setup([](const QDir &dir) {
+        // The link leads to a file whose path is a few bytes short of PATH_MAX.
+        QString deep = dir.path();
+        while (PATH_MAX - 10 - deep.size() > 250)
+            deep += "/" + QString(249, QLatin1Char('d'));
+        deep += "/" + QString(PATH_MAX - 11 - deep.size(), QLatin1Char('e'));
+        if (!QDir().mkpath(deep) || !writeFile(deep + "/out.CTF", Earlier))
+            return QStringLiteral("could not make the folders");
+        return symlink(qPrintable(deep + "/out.CTF"), qPrintable(dir.filePath("deep"))) == 0
+            ? QString()
+            : QStringLiteral("symlink refused");
+    }) << "deep" << 2 << QString() << nothing << self << QString();
     QTest::newRow("a file size limit is found before writing in place")
-        << withSecondName(file(0644)) << "out.CTF" << 20'000 << "File too large";
+        << withSecondName(file(0644)) << "out.CTF" << 20'000 << "File too large" << nothing << self
+        << kept;
 }
 
 void FileReplacementTest::savingOntoAFile()
@@ -236,6 +431,9 @@ void FileReplacementTest::savingOntoAFile()
     QFETCH(QString, saveAs);
     QFETCH(int, lineCount);
     QFETCH(QString, refusal);
+    QFETCH(Setup, meanwhile);
+    QFETCH(int, savedBy);
+    QFETCH(QString, left);
     const bool unprivileged = QByteArray(QTest::currentDataTag()).startsWith("as a user");
     QTemporaryDir temporary;
     if (unprivileged && geteuid() == 0) {
@@ -246,7 +444,7 @@ void FileReplacementTest::savingOntoAFile()
     }
     const QDir dir(temporary.path());
     std::unique_ptr<SmallFileSystem> small;
-    if (saveAs.startsWith("small/")) {
+    if (saveAs.contains("small")) {
         small = std::make_unique<SmallFileSystem>(dir.filePath("small"));
         if (!small->mounted())
             QSKIP("mounting a small tmpfs needs root; the file size limit stands in for it");
@@ -259,33 +457,45 @@ void FileReplacementTest::savingOntoAFile()
         ? ::open(qPrintable(dir.filePath(saveAs)), O_RDONLY | O_NONBLOCK)
         : -1;
 
-    const QByteArray newBytes = lineCount == 2 ? QByteArray::fromHex("22 52 41 2D 30 22 0D 0A "
-                                                                     "22 52 41 2D 31 22 0D 0A")
-                                               : QByteArray();
-    const QStringList expected = refusal.isEmpty()
-        ? snapshot(dir.path(), inodeOf(dir.filePath(saveAs)), newBytes)
-        : snapshot(dir.path());
+    const QByteArray newBytes = recordsOf(lineCount);
+    const QStringList before = snapshot(dir.path());
+    const QStringList written = snapshot(dir.path(), inodeOf(dir.filePath(saveAs)), newBytes);
 
-    WriteResult result;
+    std::optional<QString> failure;
+    QString fileLeft;
+    QStringList atCommit = before;
     {
         std::unique_ptr<FileSizeLimit> limit;
         if (refusal == "File too large")
             limit = std::make_unique<FileSizeLimit>(64 * 1024);
-        result = saveLines(dir.filePath(saveAs), lineCount);
+        const EffectiveIds ids(savedBy);
+        FileReplacement file;
+        failure = file.open(dir.filePath(saveAs), newBytes.size());
+        if (!failure && !file.write(newBytes.constData(), newBytes.size()))
+            failure = file.errorString();
+        if (!failure) {
+            const QString problem = meanwhile ? meanwhile(dir) : QString();
+            QVERIFY2(problem.isEmpty(), qPrintable(problem));
+            if (meanwhile)
+                atCommit = snapshot(dir.path());
+            failure = file.commit();
+        }
+        fileLeft = file.whatWasLeft();
     }
     if (refusal.isEmpty()) {
-        QVERIFY2(result.outcome == WriteOutcome::Written, qPrintable(result.reason));
+        QVERIFY2(!failure, failure ? qPrintable(*failure) : "");
     } else {
-        QCOMPARE(result.outcome, WriteOutcome::Failed);
-        QVERIFY2(result.reason.contains(refusal), qPrintable(result.reason));
-        QCOMPARE(result.fileLeft, QStringLiteral("the file was left as it was"));
+        QVERIFY(failure);
+        QVERIFY2(failure->contains(refusal), qPrintable(*failure));
+        QCOMPARE(fileLeft, left);
     }
     if (reader >= 0) {
         char byte = 0;
         QVERIFY(::read(reader, &byte, 1) <= 0);
         ::close(reader);
     }
-    QCOMPARE(snapshot(dir.path()), expected);
+    // A refused save changes nothing; one that succeeds, only the file's bytes.
+    QCOMPARE(snapshot(dir.path()), withoutLeftovers(refusal.isEmpty() ? written : atCommit));
     chmod(qPrintable(dir.filePath("locked")), 0700);
 }
 
@@ -314,6 +524,10 @@ void FileReplacementTest::cancelAndShortRuns_data()
            "left of its old contents";
     QTest::newRow("fewer bytes in place than announced")
         << true << true << qint64(40) << true << "new12345" + Earlier.mid(8)
+        << "the file was overwritten in part: its first 8 bytes are new, the rest is what was "
+           "left of its old contents";
+    QTest::newRow("a cancel in place gives back the space it reserved")
+        << true << true << (qint64(4) << 20) << false << "new12345" + Earlier.mid(8)
         << "the file was overwritten in part: its first 8 bytes are new, the rest is what was "
            "left of its old contents";
     QTest::newRow("more bytes in place than announced")
@@ -349,6 +563,10 @@ void FileReplacementTest::cancelAndShortRuns()
     QCOMPARE(contentsOf(dir.filePath("out.CTF")), after);
     if (secondName)
         QCOMPARE(contentsOf(dir.filePath("other")), after);
+    // Space reserved for the new contents goes back with them.
+    FileStatus remaining {};
+    QVERIFY(
+        stat(qPrintable(dir.filePath("out.CTF")), &remaining) != 0 || remaining.st_blocks < 2048);
     // Nothing else is left behind, not even a hidden file.
     QCOMPARE(
         dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).size(),

@@ -3,6 +3,7 @@
 #include "windowdriver.h"
 
 #include "container.h"
+#include "streamingwrite.h"
 
 #include <QApplication>
 #include <QDir>
@@ -10,10 +11,13 @@
 #include <QLineEdit>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "testfiles.h"
+
+#include <unistd.h>
 
 namespace {
 
@@ -89,6 +93,7 @@ void RunTest::init()
 
 void RunTest::cleanup()
 {
+    StreamingWrite::setWriterHook({});
     m_ui.reset();
     m_dir.reset();
 }
@@ -341,27 +346,45 @@ void RunTest::beyondTheContainer_data()
 {
     QTest::addColumn<QString>("lastEnd");
     QTest::addColumn<bool>("cancel");
+    // The disk takes its time to confirm the last lines: Cancel and Escape come then.
+    QTest::addColumn<bool>("slowFinish");
+    // The file has a second name, so it is written in place.
+    QTest::addColumn<bool>("secondName");
     QTest::addColumn<QString>("message");
 
+    const QString oldFileKept
+        = "The run was stopped before its file was written whole: the file was left as it was. "
+          "The Container shows the first 1,000 lines.";
     QTest::newRow("the file takes every line, the Container the first")
-        << "99" << false
+        << "99" << false << false << false
         << "The file holds all 1,000,000 lines; the Container shows the first 1,000.";
     QTest::newRow("Cancel in the progress dialog keeps the old file")
-        << "999" << true
-        << "The run was stopped before its file was written whole: the file was left as it was. "
-           "The Container shows the first 1,000 lines.";
+        << "999" << true << false << false << oldFileKept;
+    QTest::newRow("Cancel while the file is finished waits, with the window alive")
+        << "99" << true << true << false << oldFileKept;
+    QTest::newRow("Cancel while a file written in place is finished comes too late")
+        << "99" << true << true << true
+        << "Cancel came after the last line was written into OUT, too late to keep its old "
+           "contents: it holds the new lines, whole.";
 }
 
 void RunTest::beyondTheContainer()
 {
     QFETCH(QString, lastEnd);
     QFETCH(bool, cancel);
+    QFETCH(bool, slowFinish);
+    QFETCH(bool, secondName);
     QFETCH(QString, message);
+    message.replace("OUT", QDir::toNativeSeparators(m_dir->filePath("out.CTF")));
 
     // A Container of a thousand lines, and the progress dialog at once.
     m_ui->window().module().containerLines = 1000;
     m_ui->window().setProgressDelay(0);
     QVERIFY(writeFile(m_dir->filePath("out.CTF"), "earlier file"));
+    if (secondName)
+        QCOMPARE(
+            ::link(qPrintable(m_dir->filePath("out.CTF")), qPrintable(m_dir->filePath("other"))),
+            0);
     Steps steps {{"click", "Option3(2)", {}}};
     for (int k = 0; k < 3; ++k) {
         steps += {{"type", element("Text2", k), "0"},
@@ -371,11 +394,30 @@ void RunTest::beyondTheContainer()
         steps += {"erase", element("Text5", j), {}};
     m_ui->perform(steps);
 
+    QSemaphore finishGate;
+    if (slowFinish) {
+        StreamingWrite::setWriterHook([&finishGate](bool finishing) {
+            if (finishing)
+                finishGate.acquire();
+        });
+    }
+    bool askedWhileFinishing = false;
+    bool stayedWhileFinishing = false;
     bool progressShown = false;
     QTimer answer;
     connect(&answer, &QTimer::timeout, [&] {
         auto *progress = qobject_cast<QProgressDialog *>(QApplication::activeModalWidget());
-        if (!progress || progressShown)
+        const bool finishing = progress && progress->labelText().startsWith("Finishing out.CTF");
+        if (finishing && !askedWhileFinishing) {
+            askedWhileFinishing = true;
+            QTest::mouseClick(progress->findChild<QPushButton *>(), Qt::LeftButton);
+            QTest::keyClick(progress, Qt::Key_Escape);
+        } else if (finishing) {
+            // A turn of the event loop later: still there, still saying so, and the window paints.
+            stayedWhileFinishing = progress->isVisible() && !m_ui->window().grab().isNull();
+            finishGate.release();
+        }
+        if (!progress || progressShown || slowFinish)
             return;
         progressShown = true;
         if (cancel)
@@ -387,10 +429,12 @@ void RunTest::beyondTheContainer()
     QCOMPARE(m_ui->messages(), QStringList {message});
     QCOMPARE(m_ui->container()->model().rowCount(), size_t(1001));
     QVERIFY(m_ui->containerText().startsWith(" 0 0 0\r\n 0 0 1\r\n"));
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList {"out.CTF"});
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden),
+        secondName ? (QStringList {"other", "out.CTF"}) : (QStringList {"out.CTF"}));
     const QByteArray file = contentsOf(m_dir->filePath("out.CTF"));
-    if (cancel) {
-        QVERIFY(progressShown);
+    QCOMPARE(stayedWhileFinishing, slowFinish);
+    if (cancel && !secondName) {
+        QVERIFY(progressShown || slowFinish);
         QCOMPARE(file, QByteArray("earlier file"));
         return;
     }

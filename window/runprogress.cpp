@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLocale>
+#include <QShortcut>
 #include <QTimer>
 #include <QTimerEvent>
 
@@ -45,11 +46,20 @@ RunProgress::RunProgress(StreamingWrite &write, const QString &path, QWidget *pa
     setAutoClose(false);
     setAutoReset(false);
     // Cancel only asks; the dialog stays until the writer says it has stopped.
-    disconnect(this, &QProgressDialog::canceled, this, &QProgressDialog::cancel);
+    disconnect(this, &QProgressDialog::canceled, nullptr, nullptr);
     connect(this, &QProgressDialog::canceled, this, [this] {
         m_write.cancel();
-        setLabelText(tr("Stopping…"));
+        if (m_write.isFinishing())
+            showFinishing();
+        else
+            setLabelText(tr("Stopping…"));
     });
+    // QProgressDialog's Escape closes it at once, leaving the window's thread
+    // to wait for the writer; here it asks, as Cancel does.
+    for (QShortcut *escape : findChildren<QShortcut *>()) {
+        disconnect(escape, nullptr, this, nullptr);
+        connect(escape, &QShortcut::activated, this, &QProgressDialog::canceled);
+    }
     connect(&m_write, &StreamingWrite::finished, this, &QDialog::accept);
     m_clock.start();
     refresh();
@@ -64,6 +74,19 @@ void RunProgress::runUntilFinished()
     m_poll.stop();
 }
 
+void RunProgress::reject()
+{
+    emit canceled();
+}
+
+void RunProgress::showFinishing()
+{
+    setValue(Steps);
+    setLabelText(tr("Finishing %1\nEvery line is written; the disk is confirming them, which "
+                    "cannot be cut short. Kelvaro says how the save ended as soon as it has.")
+                     .arg(QDir::toNativeSeparators(QFileInfo(m_path).fileName())));
+}
+
 void RunProgress::timerEvent(QTimerEvent *event)
 {
     if (event->timerId() == m_poll.timerId())
@@ -74,6 +97,10 @@ void RunProgress::timerEvent(QTimerEvent *event)
 
 void RunProgress::refresh()
 {
+    if (m_write.isFinishing()) {
+        showFinishing();
+        return;
+    }
     if (wasCanceled())
         return;
     const QLocale locale;

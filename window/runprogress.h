@@ -14,9 +14,10 @@
 class StreamingWrite;
 
 // Modal over the window while the file is written: lines and bytes done, the
-// rate and the time left, read from the writer a few times a second. Cancel
-// asks the writer to stop; the dialog closes once the writer has finished,
-// however it ended.
+// rate and the time left, read from the writer a few times a second. Cancel,
+// Escape and the close button ask the writer to stop; the dialog closes only
+// once the writer has finished, however it ended, so the window's thread never
+// waits for the disk.
 class RunProgress : public QProgressDialog
 {
     Q_OBJECT
@@ -27,11 +28,15 @@ public:
     // Shows the dialog until the writer has finished.
     void runUntilFinished();
 
+public slots:
+    void reject() override;
+
 protected:
     void timerEvent(QTimerEvent *event) override;
 
 private:
     void refresh();
+    void showFinishing();
 
     StreamingWrite &m_write;
     QString m_path;
