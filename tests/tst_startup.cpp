@@ -601,16 +601,9 @@ void StartUpTest::keysOnAFocusedControl_data()
         QTest::addRow("Escape on %s presses nothing", control)
             << control << int(Qt::Key_Escape) << QString();
     }
-    const struct
-    {
-        const char *name;
-        int key;
-    } keys[]
-        = {{"Enter", Qt::Key_Return}, {"keypad Enter", Qt::Key_Enter}, {"Escape", Qt::Key_Escape}};
     for (const char *control : {"Option3(0)", "Text4(0)", "Text5(0)"}) {
-        for (const auto &key : keys)
-            QTest::addRow("%s on %s presses nothing", key.name, control)
-                << control << key.key << QString();
+        QTest::addRow("Enter on %s presses nothing", control)
+            << control << int(Qt::Key_Return) << QString();
     }
 }
 
