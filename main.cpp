@@ -29,8 +29,11 @@ int main(int argc, char *argv[])
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty()) {
-        const QString problem = parser.positionalArguments().isEmpty()
+    // Qt's own options, such as -platform, are refused by their whole names.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const bool parsed = parser.parse(arguments);
+    if (!parsed || !parser.positionalArguments().isEmpty()) {
+        const QString problem = !parsed
             ? parser.errorText()
             : QStringLiteral("Unknown argument '%1'.").arg(parser.positionalArguments().first());
         std::fprintf(stderr, "kelvaro: %s Try 'kelvaro --help'.\n", qPrintable(problem));

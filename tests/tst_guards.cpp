@@ -360,31 +360,27 @@ void GuardsTest::focusComingBackKeepsTheCaret()
 void GuardsTest::qtTextsInTheUsersLanguage_data()
 {
     QTest::addColumn<QString>("locale");
-    QTest::addColumn<QStringList>("menu");
+    QTest::addColumn<QString>("copy");
     QTest::newRow("German") << "de_DE"
-                            << QStringList {"&Rückgängig", "Wieder&herstellen", "&Ausschneiden",
-                                   "&Kopieren", "Einf&ügen", "Löschen", "Alles auswählen"};
+                            << "&Kopieren";
     QTest::newRow("English") << "en_GB"
-                             << QStringList {"&Undo", "&Redo", "Cu&t", "&Copy", "&Paste", "Delete",
-                                    "Select All"};
+                             << "&Copy";
 }
 
 void GuardsTest::qtTextsInTheUsersLanguage()
 {
     QFETCH(QString, locale);
-    QFETCH(QStringList, menu);
+    QFETCH(QString, copy);
     const std::unique_ptr<QTranslator> qtTexts = installQtTranslations(QLocale(locale));
     QWidget *box = m_ui->control("Text5(0)");
     m_ui->click("Text5(0)");
-    QMenu *shown = requestMenu(box, box->rect().center());
-    QVERIFY(shown);
+    QMenu *menu = requestMenu(box, box->rect().center());
+    QVERIFY(menu);
     QStringList texts;
-    for (const QAction *action : shown->actions()) {
-        if (!action->isSeparator())
-            texts << action->text().section(QLatin1Char('\t'), 0, 0);
-    }
-    shown->close();
-    QCOMPARE(texts, menu);
+    for (const QAction *action : menu->actions())
+        texts << action->text().section(QLatin1Char('\t'), 0, 0);
+    QVERIFY2(texts.contains(copy), qPrintable(texts.join(", ")));
+    menu->close();
 }
 
 QTEST_MAIN(GuardsTest)

@@ -64,6 +64,8 @@ private slots:
     void geometry_data();
     void geometry();
     void hiddenPanelsKeepTheirPlaces();
+    void smallWindowScrolls_data();
+    void smallWindowScrolls();
     void focusOrder_data();
     void focusOrder();
     void tabShortcuts_data();
@@ -85,9 +87,9 @@ void StartUpTest::window()
     QCOMPARE(main.windowTitle(), QStringLiteral("Kelvaro"));
     QVERIFY(!main.windowIcon().isNull());
     QCOMPARE(main.size(), QSize(pixels(6144), pixels(7080)));
-    // It may grow, so that every window manager can maximize it safely; the
-    // layout stays at its top-left.
-    QCOMPARE(main.minimumSize(), main.size());
+    // It may take any size, so that every window manager can maximize it
+    // safely on any screen, however small; the layout stays at its top-left.
+    QVERIFY(main.minimumWidth() < main.width() / 4 && main.minimumHeight() < main.height() / 4);
     QCOMPARE(main.maximumSize(), QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
     QHash<QString, QRect> layout;
     for (QWidget *child : main.findChildren<QWidget *>())
@@ -95,7 +97,8 @@ void StartUpTest::window()
     main.showMaximized();
     QTRY_VERIFY(main.width() > pixels(6144) && main.height() > pixels(7080));
     for (QWidget *child : main.findChildren<QWidget *>()) {
-        if (!child->objectName().isEmpty()) {
+        // Qt's own parts of a control are named qt_..., the window's scroll area's too.
+        if (!child->objectName().isEmpty() && !child->objectName().startsWith("qt_")) {
             QCOMPARE(QRect(child->mapTo(&main, QPoint(0, 0)), child->size()),
                 layout.value(child->objectName()));
         }
@@ -376,6 +379,29 @@ void StartUpTest::hiddenPanelsKeepTheirPlaces()
         m_ui->control("Frame1(2)")->mapTo(tab, QPoint(0, 0)), QPoint(pixels(3720), pixels(1080)));
 }
 
+void StartUpTest::smallWindowScrolls_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QString>("control");
+    QTest::newRow("a short window shows Step as Tab reaches it") << QSize(410, 250) << "Text4(0)";
+    QTest::newRow("a narrow window shows Exit as Tab reaches it") << QSize(250, 472) << "CBExit";
+}
+
+void StartUpTest::smallWindowScrolls()
+{
+    QFETCH(QSize, size);
+    QFETCH(QString, control);
+    Main &main = m_ui->window();
+    main.resize(size);
+    QTRY_COMPARE(main.size(), size);
+    QWidget *target = m_ui->control(control);
+    QVERIFY(target->visibleRegion().boundingRect() != target->rect());
+    for (int i = 0; i < 40 && QApplication::focusWidget() != target; ++i)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), target);
+    QCOMPARE(target->visibleRegion().boundingRect(), target->rect());
+}
+
 void StartUpTest::focusOrder_data()
 {
     QTest::addColumn<QStringList>("steps");
@@ -575,16 +601,9 @@ void StartUpTest::keysOnAFocusedControl_data()
         QTest::addRow("Escape on %s presses nothing", control)
             << control << int(Qt::Key_Escape) << QString();
     }
-    const struct
-    {
-        const char *name;
-        int key;
-    } keys[]
-        = {{"Enter", Qt::Key_Return}, {"keypad Enter", Qt::Key_Enter}, {"Escape", Qt::Key_Escape}};
     for (const char *control : {"Option3(0)", "Text4(0)", "Text5(0)"}) {
-        for (const auto &key : keys)
-            QTest::addRow("%s on %s presses nothing", key.name, control)
-                << control << key.key << QString();
+        QTest::addRow("Enter on %s presses nothing", control)
+            << control << int(Qt::Key_Return) << QString();
     }
 }
 

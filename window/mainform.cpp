@@ -9,6 +9,7 @@
 #include "keyfilters.h"
 #include "runprogress.h"
 #include "savedialog.h"
+#include "scrollingform.h"
 #include "selectonfocus.h"
 #include "tabcontrol.h"
 
@@ -23,6 +24,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTabBar>
 
 #include <limits>
@@ -90,24 +92,26 @@ Main::Main(QWidget *parent)
     QFont arial(QStringLiteral("Arial"));
     arial.setPointSizeF(10.2);
     setFont(arial);
-    // The layout stays at the top-left whatever the window's size. A window
-    // that may grow is what lets a maximize succeed: on Wayland a fixed-size
-    // window cannot take the size it is given, and the compositor ends it.
-    setMinimumSize(pixels(6144), pixels(7080));
-    resize(minimumSize());
+    // The layout stays at the top-left whatever the window's size, and
+    // scrolls in a window smaller than itself. A window that may take any size
+    // is what lets a maximize succeed on every screen: on Wayland a window
+    // that cannot take the size it is given is ended by the compositor.
+    const QSize designed(pixels(6144), pixels(7080));
+    QWidget *form = addScrollingForm(this, designed);
+    resize(designed.boundedTo(screen()->availableSize()));
 
-    createControls();
+    createControls(form);
     connectHandlers();
     CommonDialog1.setPresenter(
         [this](const CommonDialog &settings) { return showSaveDialog(this, settings); });
     Form_Load();
 }
 
-void Main::createControls()
+void Main::createControls(QWidget *form)
 {
     ControlLayout layout;
 
-    Picture1 = new QFrame(this);
+    Picture1 = new QFrame(form);
     layout.place(Picture1, QStringLiteral("Picture1"), {0, 0, 6252, 492});
     Picture1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     Picture1->setBackgroundRole(QPalette::Highlight);
@@ -124,7 +128,7 @@ void Main::createControls()
         button->setAutoDefault(true);
 
     MainFrame
-        = layout.add<Frame>(this, QStringLiteral("MainFrame"), QString(), {0, 480, 6132, 6732});
+        = layout.add<Frame>(form, QStringLiteral("MainFrame"), QString(), {0, 480, 6132, 6732});
     SSTab1 = new TabControl(MainFrame);
     layout.place(SSTab1, QStringLiteral("SSTab1"), {120, 240, 5892, 6252});
     layout.takesFocusAt(34, SSTab1->tabBar());

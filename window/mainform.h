@@ -42,7 +42,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void createControls();
+    // form: the widget that holds the layout, scrolled in a small window.
+    void createControls(QWidget *form);
     void createCounterPanel(ControlLayout &layout, QWidget *page, int i);
     void connectHandlers();
     // Hands the characters typed into box to its key-press handler.
