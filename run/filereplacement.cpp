@@ -477,7 +477,7 @@ std::optional<QString> FileReplacement::checkTarget()
         return fail(tr("The file is read-only."));
     // With the effective ids, so that a group or an ACL entry that lets this user write counts.
     if (faccessat(m_folder, m_name.constData(), W_OK, AT_EACCESS) != 0)
-        return failWithErrno(errno);
+        return errno == EACCES ? fail(tr("The file is read-only.")) : failWithErrno(errno);
     m_oldIsMountPoint = isMountPoint(m_folder, m_name);
     return lockTarget();
 }
