@@ -393,17 +393,17 @@ std::optional<QString> FileReplacement::open(const QString &path, qint64 exactSi
         return failWithErrno(ENOENT);
     if (exactSize < 0)
         return fail(tr("The size of the new contents is unknown."));
-    if (const std::optional<QString> refusal = holdFolder())
+    if (std::optional<QString> refusal = holdFolder())
         return refusal;
-    if (const std::optional<QString> refusal = checkTarget())
+    if (std::optional<QString> refusal = checkTarget())
         return refusal;
     // A single write past the limit would end the whole program with SIGXFSZ.
     if (exceedsFileSizeLimit(exactSize))
         return failWithErrno(EFBIG);
     removeLeftovers();
-    if (const std::optional<QString> refusal = chooseMethod())
+    if (std::optional<QString> refusal = chooseMethod())
         return refusal;
-    if (const std::optional<QString> refusal = checkSpace())
+    if (std::optional<QString> refusal = checkSpace())
         return refusal;
     return m_method == Method::InPlace ? reserveSpace() : std::nullopt;
 }
@@ -754,7 +754,7 @@ bool FileReplacement::canStillCancel() const
 
 std::optional<QString> FileReplacement::commit()
 {
-    if (const std::optional<QString> reason = sync())
+    if (std::optional<QString> reason = sync())
         return reason;
     if (m_method == Method::InPlace) {
         const int fd = std::exchange(m_fd, -1);
@@ -763,7 +763,7 @@ std::optional<QString> FileReplacement::commit()
         finish();
         return std::nullopt;
     }
-    if (const std::optional<QString> reason = putInPlace())
+    if (std::optional<QString> reason = putInPlace())
         return reason;
     // The rename itself is on the disk only once the folder is.
     const int folder = openat(m_folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -781,7 +781,7 @@ std::optional<QString> FileReplacement::putInPlace()
         // Where nothing was, the unnamed file takes the name itself, and
         // linkat refuses a name that another program took meanwhile.
         if (!m_existed) {
-            if (const std::optional<QString> changed = checkUnchanged())
+            if (std::optional<QString> changed = checkUnchanged())
                 return changed;
             if (linkat(AT_FDCWD, procPath(m_fd).constData(), m_folder, m_name.constData(),
                     AT_SYMLINK_FOLLOW)
@@ -803,7 +803,7 @@ std::optional<QString> FileReplacement::putInPlace()
         if (m_temporary.isEmpty())
             return failWithErrno(EEXIST);
     }
-    if (const std::optional<QString> changed = checkUnchanged())
+    if (std::optional<QString> changed = checkUnchanged())
         return changed;
     int renamed = 0;
     if (m_existed) {

@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -164,10 +165,10 @@ QString killSaveMidWrite(const QDir &dir, const QString &name)
         return QStringLiteral("pipe refused");
     const pid_t child = fork();
     if (child == 0) {
-        FileReplacement file;
+        FileReplacement save;
         const QByteArray chunk(1 << 16, 'x');
-        const bool writing = !file.open(dir.filePath(name), qint64(1) << 30)
-            && file.write(chunk.constData(), chunk.size());
+        const bool writing = !save.open(dir.filePath(name), qint64(1) << 30)
+            && save.write(chunk.constData(), chunk.size());
         if (::write(ready[1], writing ? "w" : "f", 1) != 1 || !writing)
             _exit(1);
         for (;;)
@@ -320,7 +321,7 @@ void FileReplacementTest::savingOntoAFile_data()
         return withSecondName(file(0644))(QDir(dir.filePath("small")));
     }) << "small/out.CTF" << 20'000 << "the disk that holds" << nothing
                                                                   << self << kept;
-    auto replacedBy = [](std::function<int(const QByteArray &)> make) {
+    auto replacedBy = [](const std::function<int(const QByteArray &)> &make) {
         return Setup([make](const QDir &dir) {
             const QByteArray path = QFile::encodeName(dir.filePath("out.CTF"));
             return unlink(path.constData()) == 0 && make(path) == 0 ? QString()
@@ -408,6 +409,21 @@ void FileReplacementTest::savingOntoAFile_data()
                 ? QString()
                 : QStringLiteral("chown refused");
         }) << "out.CTF" << 2 << QString() << nothing << 65534 << QString();
+    QTest::newRow("a folder with no free inode is written in place") << Setup([](const QDir &dir) {
+        const QString small = dir.filePath("small");
+        struct statvfs disk
+        {
+        };
+        if (!makeFile(QDir(small), "out.CTF", 0644).isEmpty()
+            || statvfs(qPrintable(small), &disk) != 0)
+            return QStringLiteral("could not make the file");
+        // Exactly the inodes in use: a new file finds none.
+        const QByteArray options
+            = "nr_inodes=" + QByteArray::number(qulonglong(disk.f_files - disk.f_ffree));
+        return mount(nullptr, qPrintable(small), nullptr, MS_REMOUNT, options.constData()) == 0
+            ? QString()
+            : QStringLiteral("the small file system keeps its inodes");
+    }) << "small/out.CTF" << 2 << QString() << nothing << self << QString();
     QTest::newRow("a path near the longest the system takes") << Setup([](const QDir &dir) {
         // The link leads to a file whose path is a few bytes short of PATH_MAX.
         QString deep = dir.path();
@@ -469,18 +485,18 @@ void FileReplacementTest::savingOntoAFile()
         if (refusal == "File too large")
             limit = std::make_unique<FileSizeLimit>(64 * 1024);
         const EffectiveIds ids(savedBy);
-        FileReplacement file;
-        failure = file.open(dir.filePath(saveAs), newBytes.size());
-        if (!failure && !file.write(newBytes.constData(), newBytes.size()))
-            failure = file.errorString();
+        FileReplacement save;
+        failure = save.open(dir.filePath(saveAs), newBytes.size());
+        if (!failure && !save.write(newBytes.constData(), newBytes.size()))
+            failure = save.errorString();
         if (!failure) {
-            const QString problem = meanwhile ? meanwhile(dir) : QString();
-            QVERIFY2(problem.isEmpty(), qPrintable(problem));
+            const QString disturbance = meanwhile ? meanwhile(dir) : QString();
+            QVERIFY2(disturbance.isEmpty(), qPrintable(disturbance));
             if (meanwhile)
                 atCommit = snapshot(dir.path());
-            failure = file.commit();
+            failure = save.commit();
         }
-        fileLeft = file.whatWasLeft();
+        fileLeft = save.whatWasLeft();
     }
     if (refusal.isEmpty()) {
         QVERIFY2(!failure, failure ? qPrintable(*failure) : "");
