@@ -245,6 +245,11 @@ void FileReplacementTest::savingOntoAFile_data()
     QTest::addColumn<int>("savedBy");
     // What the message says the path holds after a refusal.
     QTest::addColumn<QString>("left");
+    // The whole row, the files made for it too, is run by a user without
+    // privileges (nobody, where the suite runs as root).
+    QTest::addColumn<bool>("asUser");
+    // Someone waits to read the path, a named pipe, while it is saved onto.
+    QTest::addColumn<bool>("pipeReader");
 
     const Setup nothing;
     const int self = -1;
@@ -266,61 +271,67 @@ void FileReplacementTest::savingOntoAFile_data()
                                                                        : "mkfifo refused";
     };
     QTest::newRow("an ordinary file keeps mode 0644")
-        << file(0644) << "out.CTF" << 2 << QString() << nothing << self << QString();
-    QTest::newRow("setgid mode 2664 is kept")
-        << file(02664) << "out.CTF" << 2 << QString() << nothing << self << QString();
+        << file(0644) << "out.CTF" << 2 << QString() << nothing << self << QString() << false
+        << false;
+    QTest::newRow("setgid mode 2664 is kept") << file(02664) << "out.CTF" << 2 << QString()
+                                              << nothing << self << QString() << false << false;
     QTest::newRow("setgid and sticky mode 3660 are kept")
-        << file(03660) << "out.CTF" << 2 << QString() << nothing << self << QString();
-    QTest::newRow("a private file stays 0600")
-        << file(0600) << "out.CTF" << 2 << QString() << nothing << self << QString();
+        << file(03660) << "out.CTF" << 2 << QString() << nothing << self << QString() << false
+        << false;
+    QTest::newRow("a private file stays 0600") << file(0600) << "out.CTF" << 2 << QString()
+                                               << nothing << self << QString() << false << false;
     QTest::newRow("another user's file keeps its owner and group")
-        << Setup(asOther(02664)) << "out.CTF" << 2 << QString() << nothing << self << QString();
+        << Setup(asOther(02664)) << "out.CTF" << 2 << QString() << nothing << self << QString()
+        << false << false;
     QTest::newRow("an ACL entry is kept")
         << withAttribute("system.posix_acl_access", aclGivingNobodyRead()) << "out.CTF" << 2
-        << QString() << nothing << self << QString();
+        << QString() << nothing << self << QString() << false << false;
     QTest::newRow("a user attribute is kept")
         << withAttribute("user.kelvaro.note", "kept") << "out.CTF" << 2 << QString() << nothing
-        << self << QString();
+        << self << QString() << false << false;
     QTest::newRow("a second name shows the new lines")
         << withSecondName(file(02664)) << "out.CTF" << 2 << QString() << nothing << self
-        << QString();
+        << QString() << false << false;
     QTest::newRow("another user's file with a second name")
         << withSecondName(asOther(0664)) << "out.CTF" << 2 << QString() << nothing << self
-        << QString();
+        << QString() << false << false;
     QTest::newRow("a link to a file with a second name stays a link") << Setup([](const QDir &dir) {
         const QString problem = withSecondName(file(0640))(dir);
         return problem.isEmpty() && symlink("out.CTF", qPrintable(dir.filePath("link"))) != 0
             ? QStringLiteral("symlink refused")
             : problem;
-    }) << "link" << 2 << QString() << nothing << self << QString();
+    }) << "link" << 2 << QString() << nothing << self << QString() << false
+                                                                      << false;
     QTest::newRow("a named pipe without a reader is refused")
         << Setup(fifo) << "pipe.CTF" << 2 << "It is a named pipe (FIFO), not a regular file."
-        << nothing << self << kept;
+        << nothing << self << kept << false << false;
     QTest::newRow("a named pipe with a reader is refused")
         << Setup(fifo) << "pipe.CTF" << 2 << "It is a named pipe (FIFO), not a regular file."
-        << nothing << self << kept;
+        << nothing << self << kept << false << true;
     QTest::newRow("a character device is refused") << Setup([](const QDir &dir) {
         return mknod(qPrintable(dir.filePath("device")), S_IFCHR | 0666, makedev(1, 3)) == 0
             ? QString()
             : QStringLiteral("making a device node needs root");
     }) << "device" << 2 << "It is a character device, not a regular file."
-                                                   << nothing << self << kept;
+                                                   << nothing << self << kept << false << false;
     // Writing clears the set-ID bits unless the writer is privileged.
     QTest::newRow("as a user, setuid and setgid mode 6775 are kept")
-        << file(06775) << "out.CTF" << 2 << QString() << nothing << self << QString();
-    QTest::newRow("as a user, a writable file in a folder that takes no new file") << Setup(
-        [](const QDir &dir) {
-            if (!dir.mkdir("locked"))
-                return QStringLiteral("could not make a folder");
-            QString problem = makeFile(dir, "locked/out.CTF", 0644);
-            chmod(qPrintable(dir.filePath("locked")), 0500);
-            return problem;
-        }) << "locked/out.CTF" << 2 << QString() << nothing << self << QString();
+        << file(06775) << "out.CTF" << 2 << QString() << nothing << self << QString() << true
+        << false;
+    QTest::newRow("as a user, a writable file in a folder that takes no new file")
+        << Setup([](const QDir &dir) {
+               if (!dir.mkdir("locked"))
+                   return QStringLiteral("could not make a folder");
+               QString problem = makeFile(dir, "locked/out.CTF", 0644);
+               chmod(qPrintable(dir.filePath("locked")), 0500);
+               return problem;
+           })
+        << "locked/out.CTF" << 2 << QString() << nothing << self << QString() << true << false;
     // 20,000 records are some 300 KB.
     QTest::newRow("a full disk is found before writing in place") << Setup([](const QDir &dir) {
         return withSecondName(file(0644))(QDir(dir.filePath("small")));
     }) << "small/out.CTF" << 20'000 << "the disk that holds" << nothing
-                                                                  << self << kept;
+                                                                  << self << kept << false << false;
     auto replacedBy = [](const std::function<int(const QByteArray &)> &make) {
         return Setup([make](const QDir &dir) {
             const QByteArray path = QFile::encodeName(dir.filePath("out.CTF"));
@@ -346,7 +357,7 @@ void FileReplacementTest::savingOntoAFile_data()
            })
         << "out.CTF" << 2 << QString()
         << Setup([](const QDir &dir) { return killSaveMidWrite(dir, "other.CTF"); }) << self
-        << QString();
+        << QString() << false << false;
     QTest::newRow("another user's link in a shared sticky folder is not followed")
         << Setup([](const QDir &dir) {
                if (geteuid() != 0)
@@ -360,55 +371,63 @@ void FileReplacementTest::savingOntoAFile_data()
                    : QStringLiteral("could not plant the link");
            })
         << "shared/report.CTF" << 2 << "is a symbolic link that another user made" << nothing
-        << self << kept;
+        << self << kept << false << false;
     QTest::newRow("a file replaced by a named pipe meanwhile is left alone")
         << file(0644) << "out.CTF" << 2 << "was replaced by a named pipe (FIFO)"
         << replacedBy([](const QByteArray &path) { return mkfifo(path.constData(), 0644); }) << self
-        << "Kelvaro wrote nothing there; it holds what another program put there";
+        << "Kelvaro wrote nothing there; it holds what another program put there" << false << false;
     QTest::newRow("a file replaced by a link meanwhile is left alone")
         << file(0644) << "out.CTF" << 2 << "was replaced by a symbolic link"
         << replacedBy([](const QByteArray &path) { return symlink("/dev/null", path.constData()); })
-        << self << "Kelvaro wrote nothing there; it holds what another program put there";
+        << self << "Kelvaro wrote nothing there; it holds what another program put there" << false
+        << false;
     QTest::newRow("a file deleted meanwhile is not made again")
         << file(0644) << "out.CTF" << 2 << "was deleted"
-        << replacedBy([](const QByteArray &) { return 0; }) << self << "no file is there now";
+        << replacedBy([](const QByteArray &) { return 0; }) << self << "no file is there now"
+        << false << false;
     QTest::newRow("a folder renamed meanwhile gets nothing") << Setup([](const QDir &dir) {
         return dir.mkdir("folder") ? makeFile(dir, "folder/out.CTF", 0644)
                                    : QStringLiteral("could not make a folder");
     }) << "folder/out.CTF" << 2 << "the folder of" << Setup([](const QDir &dir) {
         return QDir(dir).rename("folder", "moved") ? QString() : QStringLiteral("refused");
-    }) << self << "no file is there now";
+    }) << self << "no file is there now" << false << false;
     QTest::newRow("a second save of the same file is refused while the first runs")
-        << file(0644) << "out.CTF" << 2 << QString() << secondSave("out.CTF") << self << QString();
+        << file(0644) << "out.CTF" << 2 << QString() << secondSave("out.CTF") << self << QString()
+        << false << false;
     QTest::newRow("a second save through another name is refused while one writes in place")
         << withSecondName(file(0644)) << "out.CTF" << 2 << QString() << secondSave("other name.CTF")
-        << self << QString();
-    QTest::newRow("a link from a small disk to a large one is measured on the large") << Setup(
-        [](const QDir &dir) {
-            const QString problem = makeFile(dir, "large.CTF", 0644);
-            return problem.isEmpty()
-                    && symlink("../large.CTF", qPrintable(dir.filePath("small/link.CTF"))) != 0
-                ? QStringLiteral("symlink refused")
-                : problem;
-        }) << "small/link.CTF" << 20'000 << QString() << nothing << self << QString();
-    QTest::newRow("a link from a large disk to a small one is measured on the small") << Setup(
-        [](const QDir &dir) {
-            const QString problem = makeFile(QDir(dir.filePath("small")), "out.CTF", 0644);
-            return problem.isEmpty()
-                    && symlink("small/out.CTF", qPrintable(dir.filePath("link to small"))) != 0
-                ? QStringLiteral("symlink refused")
-                : problem;
-        }) << "link to small" << 20'000 << "the disk that holds" << nothing << self << kept;
-    QTest::newRow("a file its group may write, saved by a user of the group") << Setup(
-        [](const QDir &dir) {
-            if (geteuid() != 0)
-                return QStringLiteral("saving as another user needs root");
-            const QString problem = makeFile(dir, "out.CTF", 0464);
-            return problem.isEmpty() && chown(qPrintable(dir.filePath("out.CTF")), 0, 65534) == 0
-                    && chmod(qPrintable(dir.path()), 0755) == 0
-                ? QString()
-                : QStringLiteral("chown refused");
-        }) << "out.CTF" << 2 << QString() << nothing << 65534 << QString();
+        << self << QString() << false << false;
+    QTest::newRow("a link from a small disk to a large one is measured on the large")
+        << Setup([](const QDir &dir) {
+               const QString problem = makeFile(dir, "large.CTF", 0644);
+               return problem.isEmpty()
+                       && symlink("../large.CTF", qPrintable(dir.filePath("small/link.CTF"))) != 0
+                   ? QStringLiteral("symlink refused")
+                   : problem;
+           })
+        << "small/link.CTF" << 20'000 << QString() << nothing << self << QString() << false
+        << false;
+    QTest::newRow("a link from a large disk to a small one is measured on the small")
+        << Setup([](const QDir &dir) {
+               const QString problem = makeFile(QDir(dir.filePath("small")), "out.CTF", 0644);
+               return problem.isEmpty()
+                       && symlink("small/out.CTF", qPrintable(dir.filePath("link to small"))) != 0
+                   ? QStringLiteral("symlink refused")
+                   : problem;
+           })
+        << "link to small" << 20'000 << "the disk that holds" << nothing << self << kept << false
+        << false;
+    QTest::newRow("a file its group may write, saved by a user of the group")
+        << Setup([](const QDir &dir) {
+               if (geteuid() != 0)
+                   return QStringLiteral("saving as another user needs root");
+               const QString problem = makeFile(dir, "out.CTF", 0464);
+               return problem.isEmpty() && chown(qPrintable(dir.filePath("out.CTF")), 0, 65534) == 0
+                       && chmod(qPrintable(dir.path()), 0755) == 0
+                   ? QString()
+                   : QStringLiteral("chown refused");
+           })
+        << "out.CTF" << 2 << QString() << nothing << 65534 << QString() << false << false;
     QTest::newRow("a folder with no free inode is written in place") << Setup([](const QDir &dir) {
         const QString small = dir.filePath("small");
         struct statvfs disk
@@ -423,7 +442,8 @@ void FileReplacementTest::savingOntoAFile_data()
         return mount(nullptr, qPrintable(small), nullptr, MS_REMOUNT, options.constData()) == 0
             ? QString()
             : QStringLiteral("the small file system keeps its inodes");
-    }) << "small/out.CTF" << 2 << QString() << nothing << self << QString();
+    }) << "small/out.CTF" << 2 << QString() << nothing << self << QString()
+                                                                     << false << false;
     QTest::newRow("a path near the longest the system takes") << Setup([](const QDir &dir) {
         // The link leads to a file whose path is a few bytes short of PATH_MAX.
         QString deep = dir.path();
@@ -435,10 +455,11 @@ void FileReplacementTest::savingOntoAFile_data()
         return symlink(qPrintable(deep + "/out.CTF"), qPrintable(dir.filePath("deep"))) == 0
             ? QString()
             : QStringLiteral("symlink refused");
-    }) << "deep" << 2 << QString() << nothing << self << QString();
+    }) << "deep" << 2 << QString() << nothing << self << QString()
+                                                              << false << false;
     QTest::newRow("a file size limit is found before writing in place")
         << withSecondName(file(0644)) << "out.CTF" << 20'000 << "File too large" << nothing << self
-        << kept;
+        << kept << false << false;
 }
 
 void FileReplacementTest::savingOntoAFile()
@@ -450,9 +471,10 @@ void FileReplacementTest::savingOntoAFile()
     QFETCH(Setup, meanwhile);
     QFETCH(int, savedBy);
     QFETCH(QString, left);
-    const bool unprivileged = QByteArray(QTest::currentDataTag()).startsWith("as a user");
+    QFETCH(bool, asUser);
+    QFETCH(bool, pipeReader);
     QTemporaryDir temporary;
-    if (unprivileged && geteuid() == 0) {
+    if (asUser && geteuid() == 0) {
         const std::optional<QByteArray> failure = failureAsNobody(
             temporary.path(), QStringLiteral("savingOntoAFile:") + QTest::currentDataTag());
         QVERIFY2(!failure, failure ? failure->constData() : "");
@@ -469,9 +491,8 @@ void FileReplacementTest::savingOntoAFile()
     if (!problem.isEmpty())
         QSKIP(qPrintable(problem));
     // Someone waiting to read the pipe gets nothing from a refused save.
-    const int reader = QByteArray(QTest::currentDataTag()).contains("with a reader")
-        ? ::open(qPrintable(dir.filePath(saveAs)), O_RDONLY | O_NONBLOCK)
-        : -1;
+    const int reader
+        = pipeReader ? ::open(qPrintable(dir.filePath(saveAs)), O_RDONLY | O_NONBLOCK) : -1;
 
     const QByteArray newBytes = recordsOf(lineCount);
     const QStringList before = snapshot(dir.path());
