@@ -7,7 +7,6 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QLocale>
-#include <QTranslator>
 
 #include <cstdio>
 #include <cstdlib>
@@ -52,7 +51,7 @@ int main(int argc, char *argv[])
     }
     QApplication app(argc, argv);
     QApplication::setDesktopFileName(QStringLiteral("org.kelvaro.Kelvaro"));
-    const std::unique_ptr<QTranslator> qtTexts = installQtTranslations(QLocale());
+    installQtTranslations(&app, QLocale());
     Main window;
     window.show();
     return QApplication::exec();

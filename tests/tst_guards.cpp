@@ -13,7 +13,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QTest>
-#include <QTranslator>
 
 #include <algorithm>
 
@@ -371,7 +370,8 @@ void GuardsTest::qtTextsInTheUsersLanguage()
 {
     QFETCH(QString, locale);
     QFETCH(QString, copy);
-    const std::unique_ptr<QTranslator> qtTexts = installQtTranslations(QLocale(locale));
+    QObject owner;
+    installQtTranslations(&owner, QLocale(locale));
     QWidget *box = m_ui->control("Text5(0)");
     m_ui->click("Text5(0)");
     QMenu *menu = requestMenu(box, box->rect().center());

@@ -7,7 +7,9 @@
 #include <QLocale>
 #include <QTranslator>
 
-std::unique_ptr<QTranslator> installQtTranslations(const QLocale &locale)
+#include <memory>
+
+QTranslator *installQtTranslations(QObject *owner, const QLocale &locale)
 {
     auto translator = std::make_unique<QTranslator>();
     // qtbase alone: Kelvaro shows texts of no other Qt module.
@@ -15,5 +17,6 @@ std::unique_ptr<QTranslator> installQtTranslations(const QLocale &locale)
             QLibraryInfo::path(QLibraryInfo::TranslationsPath))
         || !QCoreApplication::installTranslator(translator.get()))
         return nullptr;
-    return translator;
+    translator->setParent(owner);
+    return translator.release();
 }
