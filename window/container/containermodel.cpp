@@ -166,7 +166,7 @@ void ContainerModel::clear()
     std::vector<Step>().swap(m_undo);
     std::vector<Step>().swap(m_redo);
     m_typed = std::make_shared<TypedSource>();
-    m_joinNext = false;
+    m_run = Run::None;
     reindex();
 }
 
@@ -252,22 +252,35 @@ TextPiece ContainerModel::appendTyped(std::string_view text)
 
 void ContainerModel::replace(size_t from, size_t to, std::string_view text)
 {
-    const bool typingOn = m_joinNext && from == to && from == m_joinAt && !m_undo.empty();
+    // Typing on where the last character went, or deleting on from where the
+    // last deletion was in the same direction, joins the step before, as
+    // Backspace held down is undone at once in the text boxes people know.
+    Run run = Run::None;
+    if (!text.empty() && from == to)
+        run = m_run == Run::Typing && from == m_joinAt ? Run::Typing : Run::None;
+    else if (text.empty() && from < to && m_run >= Run::Deleting) {
+        if (to == m_joinAt && m_run != Run::DeletingForward)
+            run = Run::DeletingBackward;
+        else if (from == m_joinAt && m_run != Run::DeletingBackward)
+            run = Run::DeletingForward;
+    }
     std::vector<TextPiece> inserted;
     if (!text.empty())
         inserted.push_back(appendTyped(text));
-    if (!typingOn)
+    if (run == Run::None || m_undo.empty())
         m_undo.emplace_back();
     replacePieces(from, to, std::move(inserted));
-    m_joinNext = true;
-    m_joinAt = from + text.size();
+    if (run == Run::None)
+        run = text.empty() ? Run::Deleting : Run::Typing;
+    m_run = run;
+    m_joinAt = text.empty() ? from : from + text.size();
 }
 
 void ContainerModel::replace(size_t from, size_t to, const TextFragment &fragment)
 {
     m_undo.emplace_back();
     replacePieces(from, to, fragment.m_pieces);
-    m_joinNext = false;
+    m_run = Run::None;
 }
 
 void ContainerModel::replacePieces(size_t from, size_t to, std::vector<TextPiece> middle)
@@ -326,6 +339,21 @@ void ContainerModel::reindex()
     }
 }
 
+ContainerModel::Change ContainerModel::spanOf(const Step &step, size_t Edit::*bytes)
+{
+    // A step is one stretch of text: a replacement typed on, or deletions
+    // next to each other. Before it the stretch held every removed byte, after
+    // it every inserted one.
+    Change change {~size_t(0), 0};
+    size_t total = 0;
+    for (const Edit &edit : step) {
+        change.from = std::min(change.from, edit.from);
+        total += edit.*bytes;
+    }
+    change.to = change.from + total;
+    return change;
+}
+
 ContainerModel::Change ContainerModel::undo()
 {
     if (m_undo.empty())
@@ -334,9 +362,9 @@ ContainerModel::Change ContainerModel::undo()
     m_undo.pop_back();
     for (auto edit = step.rbegin(); edit != step.rend(); ++edit)
         swapPieces(edit->first, edit->inserted.size(), edit->removed);
-    const Change change {step.front().from, step.front().from + step.front().removedBytes};
+    const Change change = spanOf(step, &Edit::removedBytes);
     m_redo.push_back(std::move(step));
-    m_joinNext = false;
+    m_run = Run::None;
     return change;
 }
 
@@ -348,9 +376,9 @@ ContainerModel::Change ContainerModel::redo()
     m_redo.pop_back();
     for (const Edit &edit : step)
         swapPieces(edit.first, edit.removed.size(), edit.inserted);
-    const Change change {step.front().from, step.back().from + step.back().insertedBytes};
+    const Change change = spanOf(step, &Edit::insertedBytes);
     m_undo.push_back(std::move(step));
-    m_joinNext = false;
+    m_run = Run::None;
     return change;
 }
 
