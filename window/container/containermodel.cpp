@@ -89,8 +89,16 @@ public:
     size_t lineFeedCount() const override { return m_afterLineFeeds.size(); }
     size_t afterLineFeed(size_t index) const override { return m_afterLineFeeds[index]; }
 
+    // Whether text fits without moving the bytes already typed.
+    bool hasRoomFor(std::string_view text) const
+    {
+        return m_bytes.empty() || m_bytes.capacity() - m_bytes.size() >= text.size();
+    }
+
     size_t append(std::string_view text)
     {
+        if (m_bytes.empty())
+            m_bytes.reserve(std::max(size_t(64) << 10, text.size()));
         const size_t start = m_bytes.size();
         m_bytes.append(text);
         for (size_t after : indexLineFeeds(text))
@@ -246,6 +254,11 @@ TextFragment ContainerModel::fragment(size_t from, size_t to) const
 
 TextPiece ContainerModel::appendTyped(std::string_view text)
 {
+    // A full source is left to the pieces that use it, and typing goes on in a
+    // new one: growing it would copy everything typed and pasted so far,
+    // which after a paste of megabytes is one slow key.
+    if (!m_typed->hasRoomFor(text))
+        m_typed = std::make_shared<TypedSource>();
     const size_t start = m_typed->append(text);
     return {m_typed, start, text.size(), m_typed->lineFeedsIn(start, start + text.size())};
 }
