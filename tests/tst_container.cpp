@@ -18,14 +18,17 @@ namespace {
 // Three rows, typed into the Container; the caret ends after the last "c".
 const QString Typed = QStringLiteral("abc\r\nabcdef\r\nabc");
 
-// Presses each step on the box: a key sequence such as "Shift+Home", or
-// "type:" and the text to type.
+// Presses each step on the box: a key sequence such as "Shift+Home",
+// "type:" and the text to type, or "paste:" and the text to paste with Ctrl+V.
 void press(QWidget *box, const QStringList &steps)
 {
     for (const QString &step : steps) {
-        if (step.startsWith(QLatin1String("type:")))
+        if (step.startsWith(QLatin1String("type:"))) {
             WindowDriver::typeKeys(box, step.mid(5));
-        else
+        } else if (step.startsWith(QLatin1String("paste:"))) {
+            QGuiApplication::clipboard()->setText(step.mid(6));
+            QTest::keySequence(box, QKeySequence(QKeySequence::Paste));
+        } else
             QTest::keySequence(box, QKeySequence(step));
     }
 }
@@ -52,6 +55,9 @@ private slots:
     void clipboardKeepsEveryByte_data();
     void clipboardKeepsEveryByte();
     void undoOfTypingOverARun();
+    void controlCharactersAreDrawnDistinctly();
+    void horizontalRangeFollowsTheWidestRow_data();
+    void horizontalRangeFollowsTheWidestRow();
     void contextMenuOffersTheEditCommands();
     void screenReaderReadsRowsCaretAndSelection();
 
@@ -125,8 +131,36 @@ void ContainerTest::keys_data()
         << QStringList {"Ctrl+Z", "Ctrl+Y"} << Typed << "" << 16;
     QTest::newRow("Ctrl+Shift+Z also redoes")
         << QStringList {"Ctrl+Z", "Ctrl+Shift+Z"} << Typed << "" << 16;
-    QTest::newRow("undo of typing over a selection brings the selection back")
-        << QStringList {"Ctrl+A", "type:xyz", "Ctrl+Z"} << Typed << Typed << 16;
+    QTest::newRow("undo of typing over a selection puts the caret after what it brings back")
+        << QStringList {"Ctrl+A", "type:xyz", "Ctrl+Z"} << Typed << "" << 16;
+    QTest::newRow("a word deleted, undone and typed after keeps the word")
+        << QStringList {"Ctrl+Backspace", "Ctrl+Z", "type:x"} << Typed + "x"
+        << "" << 17;
+    QTest::newRow("Backspace held down is undone at once") << QStringList {"Backspace", "Backspace",
+        "Backspace", "Backspace", "Ctrl+Z"} << Typed << "" << 16;
+    QTest::newRow("Delete held down is undone at once")
+        << QStringList {"Ctrl+Home", "Delete", "Delete", "Delete", "Ctrl+Z"} << Typed << "" << 3;
+    QTest::newRow("deleting, then typing, are two steps")
+        << QStringList {"Backspace", "type:z", "Ctrl+Z"} << "abc\r\nabcdef\r\nab"
+        << "" << 15;
+    QTest::newRow("Shift+Up on the first row selects to the start")
+        << QStringList {"Ctrl+Home", "Right", "Right", "Shift+Up"} << Typed << "ab" << 0;
+    QTest::newRow("Shift+Down on the last row selects to the end")
+        << QStringList {"Home", "Right", "Shift+Down"} << Typed << "bc" << 16;
+    QTest::newRow("Ctrl+K deletes to the row's end")
+        << QStringList {"Ctrl+Home", "Right", "Ctrl+K"} << "a\r\nabcdef\r\nabc"
+        << "" << 1;
+    QTest::newRow("Ctrl+K at a row's end joins the rows")
+        << QStringList {"Ctrl+Home", "End", "Ctrl+K"} << "abcabcdef\r\nabc"
+        << "" << 3;
+    QTest::newRow("a lone carriage return before a break is deleted whole")
+        << QStringList {"Ctrl+A", "paste:a\r\r\nb", "Ctrl+Home", "End", "Backspace", "type:x"}
+        << "ax\r\nb"
+        << "" << 2;
+    QTest::newRow("Right from a lone carriage return skips the whole break")
+        << QStringList {"Ctrl+A", "paste:a\r\r\nb", "Ctrl+Home", "End", "Right", "type:x"}
+        << "a\r\r\nxb"
+        << "" << 5;
     QTest::newRow("Tab moves on and types nothing") << QStringList {"Tab"} << Typed << "" << 16;
 }
 
@@ -164,6 +198,16 @@ void ContainerTest::mouse_data()
                                                    << "abcdef\r\nabc" << 16 << Typed;
     QTest::newRow("a wheel step scrolls without moving the caret") << "wheel"
                                                                    << "" << 200 << rows + Typed;
+    QTest::newRow("a triple click selects the row") << "triple click"
+                                                    << "abcdef" << 11 << Typed;
+    QTest::newRow("a drag after a double click keeps the word and adds whole words")
+        << "word drag"
+        << "abc\r\nabcdef" << 0 << Typed;
+    QTest::newRow("a click that brings the focus selects everything")
+        << "click from elsewhere" << Typed << 16 << Typed;
+    QTest::newRow("a right click that brings the focus selects, the next left click places")
+        << "right click from elsewhere, Escape, click"
+        << "" << 5 << Typed;
 }
 
 void ContainerTest::mouse()
@@ -189,6 +233,30 @@ void ContainerTest::mouse()
             Qt::NoModifier);
         QApplication::sendEvent(surface, &move);
         QTest::mouseRelease(surface, Qt::LeftButton, {}, rowPoint(m_box, 2, 300));
+    } else if (action == "triple click") {
+        QTest::mouseDClick(surface, Qt::LeftButton, {}, rowPoint(m_box, 1, 10));
+        QTest::mouseClick(surface, Qt::LeftButton, {}, rowPoint(m_box, 1, 10));
+    } else if (action == "word drag") {
+        QTest::mouseDClick(surface, Qt::LeftButton, {}, rowPoint(m_box, 1, 10));
+        QMouseEvent move(QEvent::MouseMove, rowPoint(m_box, 0, 10),
+            surface->mapToGlobal(rowPoint(m_box, 0, 10)), Qt::NoButton, Qt::LeftButton,
+            Qt::NoModifier);
+        QApplication::sendEvent(surface, &move);
+        QTest::mouseRelease(surface, Qt::LeftButton, {}, rowPoint(m_box, 0, 10));
+    } else if (action == "click from elsewhere") {
+        QTest::keyClick(m_box, Qt::Key_Tab);
+        QTest::mouseClick(surface, Qt::LeftButton, {}, rowOneStart);
+    } else if (action == "right click from elsewhere, Escape, click") {
+        QTest::keyClick(m_box, Qt::Key_Tab);
+        // The menu opens on the press and takes the release, as under X11.
+        QTimer::singleShot(0, [] {
+            if (QWidget *menu = QApplication::activePopupWidget())
+                QTest::keyClick(menu, Qt::Key_Escape);
+        });
+        QTest::mousePress(surface, Qt::RightButton, {}, rowOneStart);
+        QVERIFY(m_box->hasFocus());
+        QCOMPARE(m_box->selectedText(), Typed);
+        QTest::mouseClick(surface, Qt::LeftButton, {}, rowOneStart);
     } else if (action == "wheel") {
         QGuiApplication::clipboard()->setText(QStringLiteral("\r\n").repeated(100));
         QTest::keyClick(m_box, Qt::Key_Home, Qt::ControlModifier);
@@ -243,12 +311,72 @@ void ContainerTest::undoOfTypingOverARun()
     QCOMPARE(m_ui->containerText(), QStringLiteral("new"));
     QTest::keySequence(m_box, QKeySequence(QKeySequence::Undo));
     QCOMPARE(m_ui->containerText(), run);
-    QCOMPARE(m_box->selectedText(), run);
+    QCOMPARE(m_box->selectedText(), QString());
+    QCOMPARE(m_box->caretOffset(), m_box->model().size());
     QTest::keySequence(m_box, QKeySequence(QKeySequence::Redo));
     QCOMPARE(m_ui->containerText(), QStringLiteral("new"));
     m_ui->click("Command2");
     QCOMPARE(m_ui->containerText(), QString());
     QVERIFY(!m_box->model().canUndo());
+}
+
+void ContainerTest::controlCharactersAreDrawnDistinctly()
+{
+    // Every code without a glyph, eight to a row (a line feed is a row break).
+    QString text;
+    QList<int> offsets;
+    for (char16_t code = 0; code < 0xA0; ++code) {
+        if (code == '\n' || (code >= 0x20 && code < 0x7F))
+            continue;
+        if (offsets.size() % 8 == 0 && !offsets.isEmpty())
+            text += QStringLiteral("\r\n");
+        offsets.append(int(QString(text).toUtf8().size()));
+        text += QChar(code);
+    }
+    m_box->resize(800, m_box->height());
+    QTest::keySequence(m_box, QKeySequence(QKeySequence::SelectAll));
+    QGuiApplication::clipboard()->setText(text);
+    QTest::keySequence(m_box, QKeySequence(QKeySequence::Paste));
+    QTest::keySequence(m_box, QKeySequence(QKeySequence::MoveToStartOfDocument));
+    QCOMPARE(m_ui->containerText(), text);
+
+    const QImage shown = m_box->viewport()->grab().toImage();
+    const QColor background = m_box->viewport()->palette().color(QPalette::Base);
+    QList<QImage> pictures;
+    for (const int offset : offsets) {
+        const QImage picture = shown.copy(m_box->characterRect(size_t(offset)));
+        // Not blank, and like no other.
+        QImage blank(picture.size(), picture.format());
+        blank.fill(background);
+        QVERIFY(picture != blank);
+        for (const QImage &other : pictures)
+            QVERIFY(picture != other);
+        pictures.append(picture);
+    }
+}
+
+void ContainerTest::horizontalRangeFollowsTheWidestRow_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<bool>("scrolls");
+
+    const QString wide = QStringLiteral("type:") + QString(300, QLatin1Char('w'));
+    QTest::newRow("a wide row gives room to scroll") << QStringList {wide} << true;
+    QTest::newRow("deleting the widest row takes the room away")
+        << QStringList {wide, "Shift+Home", "Delete"} << false;
+    QTest::newRow("undoing its typing takes the room away")
+        << QStringList {wide, "Ctrl+Z"} << false;
+}
+
+void ContainerTest::horizontalRangeFollowsTheWidestRow()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(bool, scrolls);
+
+    press(m_box, steps);
+    QCoreApplication::processEvents();
+    m_box->viewport()->repaint();
+    QCOMPARE(m_box->horizontalScrollBar()->maximum() > 0, scrolls);
 }
 
 void ContainerTest::contextMenuOffersTheEditCommands()

@@ -8,6 +8,7 @@
 #include <QEvent>
 #include <QFocusEvent>
 #include <QLineEdit>
+#include <QMouseEvent>
 
 namespace {
 
@@ -63,9 +64,15 @@ bool SelectOnFocus::eventFilter(QObject *watched, QEvent *event)
     // Pressed inside the selection made as the focus arrived, the click would
     // start dragging the whole text away; it is dropped first, and the click is
     // an ordinary click.
+    // A right or middle click that brought the focus leaves the selection
+    // made as it arrived, and is over: the next left click places the caret.
     case QEvent::MouseButtonPress:
-        if (m_focusedByClick == box->box)
+        if (m_focusedByClick != box->box)
+            break;
+        if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
             deselect(box->box);
+        else
+            m_focusedByClick = nullptr;
         break;
     case QEvent::MouseButtonRelease:
         return releaseClick(watched, event, *box);
