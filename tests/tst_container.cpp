@@ -55,6 +55,8 @@ private slots:
     void clipboardKeepsEveryByte_data();
     void clipboardKeepsEveryByte();
     void undoOfTypingOverARun();
+    void primarySelectionIsTheUsersOwn_data();
+    void primarySelectionIsTheUsersOwn();
     void controlCharactersAreDrawnDistinctly();
     void horizontalRangeFollowsTheWidestRow_data();
     void horizontalRangeFollowsTheWidestRow();
@@ -318,6 +320,39 @@ void ContainerTest::undoOfTypingOverARun()
     m_ui->click("Command2");
     QCOMPARE(m_ui->containerText(), QString());
     QVERIFY(!m_box->model().canUndo());
+}
+
+void ContainerTest::primarySelectionIsTheUsersOwn_data()
+{
+    QTest::addColumn<bool>("clickedInto");
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<bool>("claimed");
+
+    QTest::newRow("the select-all of a click into the box leaves it alone")
+        << true << QStringList {} << false;
+    QTest::newRow("Ctrl+A claims it") << false << QStringList {"Ctrl+A"} << true;
+    QTest::newRow("Shift+Home claims it") << false << QStringList {"Shift+Home"} << true;
+}
+
+void ContainerTest::primarySelectionIsTheUsersOwn()
+{
+    QFETCH(bool, clickedInto);
+    QFETCH(QStringList, steps);
+    QFETCH(bool, claimed);
+
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    if (!clipboard->supportsSelection())
+        QSKIP("this platform has no primary selection (tst_container_x11 runs this under Xvfb)");
+    const QString theirs = QStringLiteral("another program's selection");
+    clipboard->setText(theirs, QClipboard::Selection);
+    if (clickedInto) {
+        QTest::keyClick(m_box, Qt::Key_Tab);
+        QTest::mouseClick(m_box->viewport(), Qt::LeftButton, {}, rowPoint(m_box, 1, 1));
+        QCOMPARE(m_box->selectedText(), Typed);
+    }
+    press(m_box, steps);
+    QCoreApplication::processEvents();
+    QCOMPARE(clipboard->text(QClipboard::Selection), claimed ? m_box->selectedText() : theirs);
 }
 
 void ContainerTest::controlCharactersAreDrawnDistinctly()
