@@ -3,6 +3,7 @@
 #include "windowdriver.h"
 
 #include "container.h"
+#include "containeraccessible.h"
 #include "linebuffer.h"
 
 #include <QAccessible>
@@ -10,6 +11,7 @@
 #include <QClipboard>
 #include <QMenu>
 #include <QMimeData>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QTest>
 
@@ -31,6 +33,22 @@ void press(QWidget *box, const QStringList &steps)
         } else
             QTest::keySequence(box, QKeySequence(step));
     }
+}
+
+// What the Container told a screen reader: each event's type and the length
+// of the text it carried.
+QList<std::pair<QAccessible::Event, qsizetype>> sentToScreenReader;
+
+void recordAccessibleEvent(QAccessibleEvent *event)
+{
+    qsizetype carried = 0;
+    if (event->type() == QAccessible::TextInserted)
+        carried = static_cast<QAccessibleTextInsertEvent *>(event)->textInserted().size();
+    else if (event->type() == QAccessible::TextRemoved)
+        carried = static_cast<QAccessibleTextRemoveEvent *>(event)->textRemoved().size();
+    else if (event->type() == QAccessible::TextUpdated)
+        carried = static_cast<QAccessibleTextUpdateEvent *>(event)->textInserted().size();
+    sentToScreenReader.append({event->type(), carried});
 }
 
 QPoint rowPoint(Container *box, int row, int x)
@@ -62,6 +80,7 @@ private slots:
     void horizontalRangeFollowsTheWidestRow();
     void contextMenuOffersTheEditCommands();
     void screenReaderReadsRowsCaretAndSelection();
+    void screenReaderIsToldRowsNotTextOfALargeText();
 
 private:
     std::unique_ptr<WindowDriver> m_ui;
@@ -464,10 +483,18 @@ void ContainerTest::screenReaderReadsRowsCaretAndSelection()
     QCOMPARE(text->selectionCount(), 1);
     text->selection(0, &start, &end);
     QCOMPARE(std::make_pair(start, end), std::make_pair(13, 16));
-    // A screen reader may move the caret too.
+    // A screen reader may move the caret too, and edit as typing does.
     text->setCursorPosition(2);
     QCOMPARE(m_box->caretOffset(), size_t(2));
     QCOMPARE(text->selectionCount(), 0);
+    QAccessibleEditableTextInterface *editable = accessible->editableTextInterface();
+    QVERIFY(editable);
+    editable->insertText(0, QStringLiteral("x"));
+    editable->deleteText(1, 2);
+    editable->replaceText(0, 1, QStringLiteral("Y"));
+    QCOMPARE(m_ui->containerText(), "Ybc" + Typed.mid(3));
+    QTest::keySequence(m_box, QKeySequence(QKeySequence::Undo));
+    QCOMPARE(m_ui->containerText(), "xbc" + Typed.mid(3));
 
     // Where a screen reader is told each character stands is where the view
     // draws it, control pictures and wide characters included: pointing at
@@ -481,6 +508,43 @@ void ContainerTest::screenReaderReadsRowsCaretAndSelection()
         const QRect drawn = text->characterRect(offset);
         QCOMPARE(text->offsetAtPoint(drawn.center() - QPoint(drawn.width() / 4, 0)), offset);
     }
+}
+
+void ContainerTest::screenReaderIsToldRowsNotTextOfALargeText()
+{
+    std::vector<std::string> numbers;
+    for (int n = 0; n < 300; ++n)
+        numbers.push_back(std::to_string(n));
+    const LineBuffer lines
+        = LineBuffer::product(LineBuffer::product(LineBuffer("\r\n", 1),
+                                  {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j"}),
+            numbers);
+    m_box->setLines(LineBuffer::product(lines, {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"}));
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(m_box);
+    setContainerEventSink(recordAccessibleEvent);
+    const auto stopRecording = qScopeGuard([] { setContainerEventSink(nullptr); });
+
+    // Entering by Tab selects everything, which the description tells
+    // instead of a selection whose text a screen reader would fetch.
+    QTest::keyClick(m_box, Qt::Key_Tab);
+    sentToScreenReader.clear();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
+    QVERIFY(m_box->hasFocus());
+    QCOMPARE(m_box->selectedText().size(), m_box->toPlainText().size());
+    QCOMPARE(accessible->text(QAccessible::Description),
+        QStringLiteral("%L1 rows, all selected").arg(30'000));
+    QCOMPARE(accessible->textInterface()->selectionCount(), 0);
+    QVERIFY(!sentToScreenReader.isEmpty());
+    for (const auto &[type, carried] : std::as_const(sentToScreenReader)) {
+        QVERIFY(type != QAccessible::TextSelectionChanged);
+        QCOMPARE(carried, 0);
+    }
+
+    // Clear Container is told by the description, which counts what is left.
+    sentToScreenReader.clear();
+    m_ui->click("Command2");
+    QVERIFY(sentToScreenReader.contains({QAccessible::DescriptionChanged, 0}));
+    QCOMPARE(accessible->text(QAccessible::Description), QStringLiteral("empty"));
 }
 
 QTEST_MAIN(ContainerTest)
