@@ -182,6 +182,16 @@ void ContainerTest::keys_data()
         << QStringList {"Ctrl+A", "paste:a\r\r\nb", "Ctrl+Home", "End", "Right", "type:x"}
         << "a\r\r\nxb"
         << "" << 5;
+    // Long rows are laid out a stretch at a time; moves and edits cross
+    // between stretches as within one.
+    const QString longRow = QString(5000, QLatin1Char('x'));
+    QTest::newRow("a long row is edited at its end")
+        << QStringList {"Ctrl+A", "paste:" + longRow, "Left", "Backspace", "type:ab"}
+        << longRow.left(4998) + "abx"
+        << "" << 5000;
+    QTest::newRow("Shift+Home selects a long row whole")
+        << QStringList {"Ctrl+A", "paste:" + longRow, "type:é", "Shift+Home"} << longRow + "é"
+        << longRow + "é" << 0;
     QTest::newRow("Tab moves on and types nothing") << QStringList {"Tab"} << Typed << "" << 16;
 }
 
@@ -505,6 +515,13 @@ void ContainerTest::screenReaderReadsRowsCaretAndSelection()
     for (int offset = 0; offset < text->characterCount(); ++offset) {
         if (shown.at(offset) == u'\r' || shown.at(offset) == u'\n')
             continue;
+        const QRect drawn = text->characterRect(offset);
+        QCOMPARE(text->offsetAtPoint(drawn.center() - QPoint(drawn.width() / 4, 0)), offset);
+    }
+    // So it is in a long row, where one stretch ends and the next begins.
+    m_box->setLines(LineBuffer::product(LineBuffer("\r\n", 1), {std::string(3000, 'w')}));
+    m_box->setSelection(2040, 2040);
+    for (int offset = 2040; offset < 2060; ++offset) {
         const QRect drawn = text->characterRect(offset);
         QCOMPARE(text->offsetAtPoint(drawn.center() - QPoint(drawn.width() / 4, 0)), offset);
     }
