@@ -2,7 +2,6 @@
 // The Container's piece table.
 #include "containermodel.h"
 
-#include "codepage.h"
 #include "linebuffer.h"
 #include "utf8.h"
 
@@ -45,7 +44,7 @@ public:
     size_t utf16Units(size_t from, size_t to) const override
     {
         if (!m_asciiKnown) {
-            m_ascii = isAscii(m_lines.text());
+            m_ascii = m_lines.isAscii();
             m_asciiKnown = true;
         }
         return m_ascii ? to - from : TextSource::utf16Units(from, to);
