@@ -280,10 +280,13 @@ void ContainerTest::mouse()
     } else if (action == "right click from elsewhere, Escape, click") {
         QTest::keyClick(m_box, Qt::Key_Tab);
         // The menu opens on the press and takes the release, as under X11.
-        QTimer::singleShot(0, [] {
+        QTimer closer;
+        closer.setSingleShot(true);
+        connect(&closer, &QTimer::timeout, [] {
             if (QWidget *menu = QApplication::activePopupWidget())
                 QTest::keyClick(menu, Qt::Key_Escape);
         });
+        closer.start(0);
         QTest::mousePress(surface, Qt::RightButton, {}, rowOneStart);
         QVERIFY(m_box->hasFocus());
         QCOMPARE(m_box->selectedText(), Typed);
@@ -530,6 +533,7 @@ void ContainerTest::screenReaderReadsRowsCaretAndSelection()
 void ContainerTest::screenReaderIsToldRowsNotTextOfALargeText()
 {
     std::vector<std::string> numbers;
+    numbers.reserve(300);
     for (int n = 0; n < 300; ++n)
         numbers.push_back(std::to_string(n));
     const LineBuffer lines

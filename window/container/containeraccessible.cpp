@@ -79,9 +79,9 @@ public:
         if (type == QAccessible::Description) {
             // A text that ends with a line break ends with an empty row that
             // holds no line.
-            const ContainerModel &text = model();
-            size_t rows = text.rowCount();
-            if (text.rowStart(rows - 1) == text.size())
+            const ContainerModel &shown = model();
+            size_t rows = shown.rowCount();
+            if (shown.rowStart(rows - 1) == shown.size())
                 --rows;
             const QString count = rows == 0
                 ? Container::tr("empty")

@@ -43,8 +43,7 @@ QFont pictureFont(const QFont &textFont)
 }
 
 CharWidths::CharWidths(const QFont &font)
-    : m_font(font)
-    , m_metrics(font)
+    : m_metrics(font)
     , m_pictureMetrics(pictureFont(font))
 {
     for (char32_t code = 0; code < 128; ++code)
@@ -66,27 +65,6 @@ qreal CharWidths::ofOther(char32_t code) const
     const qreal width = isPictured(code) ? pictureWidth(code)
                                          : m_metrics.horizontalAdvance(QString::fromUcs4(&code, 1));
     m_others.insert(code, width);
-    return width;
-}
-
-qreal CharWidths::of(std::string_view utf8) const
-{
-    qreal width = 0;
-    size_t at = 0;
-    while (at < utf8.size()) {
-        const auto byte = static_cast<unsigned char>(utf8[at]);
-        if (byte < 0x80) {
-            width += m_ascii[byte];
-            ++at;
-            continue;
-        }
-        const size_t length = byte < 0xE0 ? 2 : byte < 0xF0 ? 3 : 4;
-        char32_t code = byte & (0x7F >> length);
-        for (size_t i = 1; i < length && at + i < utf8.size(); ++i)
-            code = (code << 6) | (static_cast<unsigned char>(utf8[at + i]) & 0x3F);
-        width += of(code);
-        at += length;
-    }
     return width;
 }
 
@@ -148,32 +126,32 @@ void RowStretches::edited(const ContainerModel &model, size_t from, size_t remov
 void RowStretches::measure(const ContainerModel &model, size_t from, size_t to,
     const CharWidths &widths, std::vector<size_t> &ends, std::vector<qreal> &widthsOut) const
 {
-    size_t at = from - m_from;
+    size_t end = from - m_from;
     size_t length = 0;
-    qreal width = 0;
+    qreal stretchWidth = 0;
     char32_t code = 0;
     int pending = 0;
     model.fragment(from, to).forEachChunk([&](std::string_view chunk) {
         for (const char c : chunk) {
             const auto byte = static_cast<unsigned char>(c);
-            ++at;
+            ++end;
             if (pending > 0) {
                 code = (code << 6) | (byte & 0x3F);
                 if (--pending == 0)
-                    width += widths.of(code);
+                    stretchWidth += widths.of(code);
                 ++length;
                 continue;
             }
             // A stretch ends only before a character's first byte.
             if (length >= Bytes) {
-                ends.push_back(at - 1);
-                widthsOut.push_back(width);
+                ends.push_back(end - 1);
+                widthsOut.push_back(stretchWidth);
                 length = 0;
-                width = 0;
+                stretchWidth = 0;
             }
             ++length;
             if (byte < 0x80) {
-                width += widths.of(char32_t(byte));
+                stretchWidth += widths.of(char32_t(byte));
                 continue;
             }
             pending = byte < 0xE0 ? 1 : byte < 0xF0 ? 2 : 3;
@@ -181,8 +159,8 @@ void RowStretches::measure(const ContainerModel &model, size_t from, size_t to,
         }
     });
     if (length > 0 || ends.empty()) {
-        ends.push_back(at);
-        widthsOut.push_back(width);
+        ends.push_back(end);
+        widthsOut.push_back(stretchWidth);
     }
 }
 

@@ -33,13 +33,10 @@ public:
 
     qreal of(char32_t code) const { return code < 128 ? m_ascii[code] : ofOther(code); }
     qreal pictureWidth(char32_t code) const;
-    // The width of UTF-8 text, character by character.
-    qreal of(std::string_view utf8) const;
 
 private:
     qreal ofOther(char32_t code) const;
 
-    QFont m_font;
     QFontMetricsF m_metrics;
     QFontMetricsF m_pictureMetrics;
     std::array<qreal, 128> m_ascii {};
