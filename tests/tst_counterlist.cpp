@@ -211,9 +211,9 @@ void CounterListTest::pieceCountIsSpanOverStepPlusOne()
         for (const int16_t end : values) {
             for (const int16_t step : steps) {
                 for (const bool up : {true, false}) {
-                    const int32_t stride = std::max(1, std::abs(static_cast<int32_t>(step)));
+                    const int32_t by = std::max(1, std::abs(static_cast<int32_t>(step)));
                     const bool leads = up ? start <= end : start >= end;
-                    const int32_t q = std::abs(end - start) / stride;
+                    const int32_t q = std::abs(end - start) / by;
                     const auto pieces
                         = BuildCounterList("", "", start, end, 0, step, false, up, false);
                     const QString where = QStringLiteral("start %1 end %2 step %3 %4")
@@ -227,7 +227,7 @@ void CounterListTest::pieceCountIsSpanOverStepPlusOne()
                         pieces.size());
                     if (pieces.empty())
                         continue;
-                    const int32_t last = up ? start + q * stride : start - q * stride;
+                    const int32_t last = up ? start + q * by : start - q * by;
                     QCOMPARE(pieces.front(), counterText(start, 0, false, false));
                     QCOMPARE(pieces.back(), counterText(last, 0, false, false));
                     ++checked;

@@ -279,9 +279,9 @@ void Main::connectHandlers()
         Text6, [this] { Text6_GotFocus(); }, Text6->viewport());
 }
 
-void Main::watchKeys(QLineEdit *box, std::function<void(int16_t &)> keyPress)
+void Main::watchKeys(QLineEdit *box, const std::function<void(int16_t &)> &keyPress)
 {
-    m_keyPress.insert(box, std::move(keyPress));
+    m_keyPress.insert(box, keyPress);
     box->installEventFilter(this);
 }
 

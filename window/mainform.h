@@ -46,7 +46,7 @@ private:
     void createCounterPanel(ControlLayout &layout, QWidget *page, int i);
     void connectHandlers();
     // Hands the characters typed into box to its key-press handler.
-    void watchKeys(QLineEdit *box, std::function<void(int16_t &)> keyPress);
+    void watchKeys(QLineEdit *box, const std::function<void(int16_t &)> &keyPress);
 
     void Form_Load();
     void Command1_Click();
