@@ -464,15 +464,6 @@ void Container::drawPictures(QPainter &painter, const QTextLayout &layout, const
     }
 }
 
-qreal Container::rowWidth(size_t row) const
-{
-    if (const RowStretches *stretches = stretchesOf(row))
-        return stretches->width();
-    QTextLayout layout;
-    layOut(layout, pieceOf(row, nullptr, 0));
-    return layout.lineAt(0).naturalTextWidth();
-}
-
 size_t Container::offsetAtX(size_t row, qreal x) const
 {
     const Piece piece = pieceAtX(row, x);

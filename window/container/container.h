@@ -10,12 +10,13 @@
 #include <QBasicTimer>
 #include <QClipboard>
 #include <QString>
-#include <QTextLayout>
 
 #include <list>
 #include <memory>
 
 class LineBuffer;
+class QPainter;
+class QTextLayout;
 
 // Plain text in the window's font, no wrapping, both scroll bars. It paints
 // only the rows in view, and hands its text to the clipboard and the primary
@@ -138,14 +139,12 @@ private:
     void layOut(QTextLayout &layout, const Piece &piece) const;
     void drawPictures(QPainter &painter, const QTextLayout &layout, const Piece &piece, QPointF at,
         size_t selectionFrom, size_t selectionTo) const;
-    qreal rowWidth(size_t row) const;
     size_t offsetAtX(size_t row, qreal x) const;
     int xOf(size_t offset) const;
     QRect caretRect() const;
     void ensureCaretVisible();
     void updateScrollBars();
     void noteWidth(size_t row, qreal width);
-    void forgetRowsFrom(size_t offset, long long rowsAdded);
     void restartBlinking();
 
     ContainerModel m_model;
