@@ -2,6 +2,8 @@
 // Line buffers and the product of two stages of a run.
 #include "linebuffer.h"
 
+#include "codepage.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -36,6 +38,7 @@ LineBuffer::LineBuffer(std::string newLine, size_t emptyLines)
     : m_newLine(std::move(newLine))
 {
     auto data = std::make_shared<Data>();
+    data->ascii = ::isAscii(m_newLine);
     data->text.reserve(emptyLines * m_newLine.size());
     data->starts.reserve(emptyLines);
     for (size_t i = 0; i < emptyLines; ++i) {
@@ -76,6 +79,9 @@ LineBuffer LineBuffer::product(
     data->lineFeedsInside = prefixes.linesHoldLineFeeds()
         || std::any_of(pieces.begin(), pieces.end(),
             [](const std::string &piece) { return piece.find('\n') != std::string::npos; });
+    data->ascii = prefixes.isAscii() && ::isAscii(prefixes.newLine())
+        && std::all_of(
+            pieces.begin(), pieces.end(), [](const std::string &piece) { return ::isAscii(piece); });
     const size_t count = std::min(prefixes.size() * pieces.size(), lineLimit);
     // The lines are whole rounds of the pieces after the first prefixes, and
     // then the first pieces after one more prefix.

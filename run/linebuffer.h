@@ -37,6 +37,10 @@ public:
     // True when some line holds a line feed of its own (an Alpha counter's
     // code 10, a pasted field): text() then has more rows than lines.
     bool linesHoldLineFeeds() const { return m_data && m_data->lineFeedsInside; }
+    // True when every byte is below 0x80, known from what the lines were made
+    // of: a screen reader counts the text in UTF-16 units, which would
+    // otherwise mean reading all of it.
+    bool isAscii() const { return !m_data || m_data->ascii; }
 
 private:
     struct Data
@@ -44,6 +48,7 @@ private:
         std::string text;
         std::vector<size_t> starts;
         bool lineFeedsInside = false;
+        bool ascii = true;
     };
 
     std::string m_newLine;

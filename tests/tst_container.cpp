@@ -3,6 +3,7 @@
 #include "windowdriver.h"
 
 #include "container.h"
+#include "containeraccessible.h"
 #include "linebuffer.h"
 
 #include <QAccessible>
@@ -10,6 +11,7 @@
 #include <QClipboard>
 #include <QMenu>
 #include <QMimeData>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QTest>
 
@@ -18,16 +20,35 @@ namespace {
 // Three rows, typed into the Container; the caret ends after the last "c".
 const QString Typed = QStringLiteral("abc\r\nabcdef\r\nabc");
 
-// Presses each step on the box: a key sequence such as "Shift+Home", or
-// "type:" and the text to type.
+// Presses each step on the box: a key sequence such as "Shift+Home",
+// "type:" and the text to type, or "paste:" and the text to paste with Ctrl+V.
 void press(QWidget *box, const QStringList &steps)
 {
     for (const QString &step : steps) {
-        if (step.startsWith(QLatin1String("type:")))
+        if (step.startsWith(QLatin1String("type:"))) {
             WindowDriver::typeKeys(box, step.mid(5));
-        else
+        } else if (step.startsWith(QLatin1String("paste:"))) {
+            QGuiApplication::clipboard()->setText(step.mid(6));
+            QTest::keySequence(box, QKeySequence(QKeySequence::Paste));
+        } else
             QTest::keySequence(box, QKeySequence(step));
     }
+}
+
+// What the Container told a screen reader: each event's type and the length
+// of the text it carried.
+QList<std::pair<QAccessible::Event, qsizetype>> sentToScreenReader;
+
+void recordAccessibleEvent(QAccessibleEvent *event)
+{
+    qsizetype carried = 0;
+    if (event->type() == QAccessible::TextInserted)
+        carried = static_cast<QAccessibleTextInsertEvent *>(event)->textInserted().size();
+    else if (event->type() == QAccessible::TextRemoved)
+        carried = static_cast<QAccessibleTextRemoveEvent *>(event)->textRemoved().size();
+    else if (event->type() == QAccessible::TextUpdated)
+        carried = static_cast<QAccessibleTextUpdateEvent *>(event)->textInserted().size();
+    sentToScreenReader.append({event->type(), carried});
 }
 
 QPoint rowPoint(Container *box, int row, int x)
@@ -52,8 +73,14 @@ private slots:
     void clipboardKeepsEveryByte_data();
     void clipboardKeepsEveryByte();
     void undoOfTypingOverARun();
+    void primarySelectionIsTheUsersOwn_data();
+    void primarySelectionIsTheUsersOwn();
+    void controlCharactersAreDrawnDistinctly();
+    void horizontalRangeFollowsTheWidestRow_data();
+    void horizontalRangeFollowsTheWidestRow();
     void contextMenuOffersTheEditCommands();
     void screenReaderReadsRowsCaretAndSelection();
+    void screenReaderIsToldRowsNotTextOfALargeText();
 
 private:
     std::unique_ptr<WindowDriver> m_ui;
@@ -125,8 +152,46 @@ void ContainerTest::keys_data()
         << QStringList {"Ctrl+Z", "Ctrl+Y"} << Typed << "" << 16;
     QTest::newRow("Ctrl+Shift+Z also redoes")
         << QStringList {"Ctrl+Z", "Ctrl+Shift+Z"} << Typed << "" << 16;
-    QTest::newRow("undo of typing over a selection brings the selection back")
-        << QStringList {"Ctrl+A", "type:xyz", "Ctrl+Z"} << Typed << Typed << 16;
+    QTest::newRow("undo of typing over a selection puts the caret after what it brings back")
+        << QStringList {"Ctrl+A", "type:xyz", "Ctrl+Z"} << Typed << "" << 16;
+    QTest::newRow("a word deleted, undone and typed after keeps the word")
+        << QStringList {"Ctrl+Backspace", "Ctrl+Z", "type:x"} << Typed + "x"
+        << "" << 17;
+    QTest::newRow("Backspace held down is undone at once") << QStringList {"Backspace", "Backspace",
+        "Backspace", "Backspace", "Ctrl+Z"} << Typed << "" << 16;
+    QTest::newRow("Delete held down is undone at once")
+        << QStringList {"Ctrl+Home", "Delete", "Delete", "Delete", "Ctrl+Z"} << Typed << "" << 3;
+    QTest::newRow("deleting, then typing, are two steps")
+        << QStringList {"Backspace", "type:z", "Ctrl+Z"} << "abc\r\nabcdef\r\nab"
+        << "" << 15;
+    QTest::newRow("Shift+Up on the first row selects to the start")
+        << QStringList {"Ctrl+Home", "Right", "Right", "Shift+Up"} << Typed << "ab" << 0;
+    QTest::newRow("Shift+Down on the last row selects to the end")
+        << QStringList {"Home", "Right", "Shift+Down"} << Typed << "bc" << 16;
+    QTest::newRow("Ctrl+K deletes to the row's end")
+        << QStringList {"Ctrl+Home", "Right", "Ctrl+K"} << "a\r\nabcdef\r\nabc"
+        << "" << 1;
+    QTest::newRow("Ctrl+K at a row's end joins the rows")
+        << QStringList {"Ctrl+Home", "End", "Ctrl+K"} << "abcabcdef\r\nabc"
+        << "" << 3;
+    QTest::newRow("a lone carriage return before a break is deleted whole")
+        << QStringList {"Ctrl+A", "paste:a\r\r\nb", "Ctrl+Home", "End", "Backspace", "type:x"}
+        << "ax\r\nb"
+        << "" << 2;
+    QTest::newRow("Right from a lone carriage return skips the whole break")
+        << QStringList {"Ctrl+A", "paste:a\r\r\nb", "Ctrl+Home", "End", "Right", "type:x"}
+        << "a\r\r\nxb"
+        << "" << 5;
+    // Long rows are laid out a stretch at a time; moves and edits cross
+    // between stretches as within one.
+    const QString longRow = QString(5000, QLatin1Char('x'));
+    QTest::newRow("a long row is edited at its end")
+        << QStringList {"Ctrl+A", "paste:" + longRow, "Left", "Backspace", "type:ab"}
+        << longRow.left(4998) + "abx"
+        << "" << 5000;
+    QTest::newRow("Shift+Home selects a long row whole")
+        << QStringList {"Ctrl+A", "paste:" + longRow, "type:é", "Shift+Home"} << longRow + "é"
+        << longRow + "é" << 0;
     QTest::newRow("Tab moves on and types nothing") << QStringList {"Tab"} << Typed << "" << 16;
 }
 
@@ -164,6 +229,16 @@ void ContainerTest::mouse_data()
                                                    << "abcdef\r\nabc" << 16 << Typed;
     QTest::newRow("a wheel step scrolls without moving the caret") << "wheel"
                                                                    << "" << 200 << rows + Typed;
+    QTest::newRow("a triple click selects the row") << "triple click"
+                                                    << "abcdef" << 11 << Typed;
+    QTest::newRow("a drag after a double click keeps the word and adds whole words")
+        << "word drag"
+        << "abc\r\nabcdef" << 0 << Typed;
+    QTest::newRow("a click that brings the focus selects everything")
+        << "click from elsewhere" << Typed << 16 << Typed;
+    QTest::newRow("a right click that brings the focus selects, the next left click places")
+        << "right click from elsewhere, Escape, click"
+        << "" << 5 << Typed;
 }
 
 void ContainerTest::mouse()
@@ -189,6 +264,33 @@ void ContainerTest::mouse()
             Qt::NoModifier);
         QApplication::sendEvent(surface, &move);
         QTest::mouseRelease(surface, Qt::LeftButton, {}, rowPoint(m_box, 2, 300));
+    } else if (action == "triple click") {
+        QTest::mouseDClick(surface, Qt::LeftButton, {}, rowPoint(m_box, 1, 10));
+        QTest::mouseClick(surface, Qt::LeftButton, {}, rowPoint(m_box, 1, 10));
+    } else if (action == "word drag") {
+        QTest::mouseDClick(surface, Qt::LeftButton, {}, rowPoint(m_box, 1, 10));
+        QMouseEvent move(QEvent::MouseMove, rowPoint(m_box, 0, 10),
+            surface->mapToGlobal(rowPoint(m_box, 0, 10)), Qt::NoButton, Qt::LeftButton,
+            Qt::NoModifier);
+        QApplication::sendEvent(surface, &move);
+        QTest::mouseRelease(surface, Qt::LeftButton, {}, rowPoint(m_box, 0, 10));
+    } else if (action == "click from elsewhere") {
+        QTest::keyClick(m_box, Qt::Key_Tab);
+        QTest::mouseClick(surface, Qt::LeftButton, {}, rowOneStart);
+    } else if (action == "right click from elsewhere, Escape, click") {
+        QTest::keyClick(m_box, Qt::Key_Tab);
+        // The menu opens on the press and takes the release, as under X11.
+        QTimer closer;
+        closer.setSingleShot(true);
+        connect(&closer, &QTimer::timeout, [] {
+            if (QWidget *menu = QApplication::activePopupWidget())
+                QTest::keyClick(menu, Qt::Key_Escape);
+        });
+        closer.start(0);
+        QTest::mousePress(surface, Qt::RightButton, {}, rowOneStart);
+        QVERIFY(m_box->hasFocus());
+        QCOMPARE(m_box->selectedText(), Typed);
+        QTest::mouseClick(surface, Qt::LeftButton, {}, rowOneStart);
     } else if (action == "wheel") {
         QGuiApplication::clipboard()->setText(QStringLiteral("\r\n").repeated(100));
         QTest::keyClick(m_box, Qt::Key_Home, Qt::ControlModifier);
@@ -243,12 +345,105 @@ void ContainerTest::undoOfTypingOverARun()
     QCOMPARE(m_ui->containerText(), QStringLiteral("new"));
     QTest::keySequence(m_box, QKeySequence(QKeySequence::Undo));
     QCOMPARE(m_ui->containerText(), run);
-    QCOMPARE(m_box->selectedText(), run);
+    QCOMPARE(m_box->selectedText(), QString());
+    QCOMPARE(m_box->caretOffset(), m_box->model().size());
     QTest::keySequence(m_box, QKeySequence(QKeySequence::Redo));
     QCOMPARE(m_ui->containerText(), QStringLiteral("new"));
     m_ui->click("Command2");
     QCOMPARE(m_ui->containerText(), QString());
     QVERIFY(!m_box->model().canUndo());
+}
+
+void ContainerTest::primarySelectionIsTheUsersOwn_data()
+{
+    QTest::addColumn<bool>("clickedInto");
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<bool>("claimed");
+
+    QTest::newRow("the select-all of a click into the box leaves it alone")
+        << true << QStringList {} << false;
+    QTest::newRow("Ctrl+A claims it") << false << QStringList {"Ctrl+A"} << true;
+    QTest::newRow("Shift+Home claims it") << false << QStringList {"Shift+Home"} << true;
+}
+
+void ContainerTest::primarySelectionIsTheUsersOwn()
+{
+    QFETCH(bool, clickedInto);
+    QFETCH(QStringList, steps);
+    QFETCH(bool, claimed);
+
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    if (!clipboard->supportsSelection())
+        QSKIP("this platform has no primary selection (tst_container_x11 runs this under Xvfb)");
+    const QString theirs = QStringLiteral("another program's selection");
+    clipboard->setText(theirs, QClipboard::Selection);
+    if (clickedInto) {
+        QTest::keyClick(m_box, Qt::Key_Tab);
+        QTest::mouseClick(m_box->viewport(), Qt::LeftButton, {}, rowPoint(m_box, 1, 1));
+        QCOMPARE(m_box->selectedText(), Typed);
+    }
+    press(m_box, steps);
+    QCoreApplication::processEvents();
+    QCOMPARE(clipboard->text(QClipboard::Selection), claimed ? m_box->selectedText() : theirs);
+}
+
+void ContainerTest::controlCharactersAreDrawnDistinctly()
+{
+    // Every code without a glyph, eight to a row (a line feed is a row break).
+    QString text;
+    QList<int> offsets;
+    for (char16_t code = 0; code < 0xA0; ++code) {
+        if (code == '\n' || (code >= 0x20 && code < 0x7F))
+            continue;
+        if (offsets.size() % 8 == 0 && !offsets.isEmpty())
+            text += QStringLiteral("\r\n");
+        offsets.append(int(QString(text).toUtf8().size()));
+        text += QChar(code);
+    }
+    m_box->resize(800, m_box->height());
+    QTest::keySequence(m_box, QKeySequence(QKeySequence::SelectAll));
+    QGuiApplication::clipboard()->setText(text);
+    QTest::keySequence(m_box, QKeySequence(QKeySequence::Paste));
+    QTest::keySequence(m_box, QKeySequence(QKeySequence::MoveToStartOfDocument));
+    QCOMPARE(m_ui->containerText(), text);
+
+    const QImage shown = m_box->viewport()->grab().toImage();
+    const QColor background = m_box->viewport()->palette().color(QPalette::Base);
+    QList<QImage> pictures;
+    for (const int offset : offsets) {
+        const QImage picture = shown.copy(m_box->characterRect(size_t(offset)));
+        // Not blank, and like no other.
+        QImage blank(picture.size(), picture.format());
+        blank.fill(background);
+        QVERIFY(picture != blank);
+        for (const QImage &other : pictures)
+            QVERIFY(picture != other);
+        pictures.append(picture);
+    }
+}
+
+void ContainerTest::horizontalRangeFollowsTheWidestRow_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<bool>("scrolls");
+
+    const QString wide = QStringLiteral("type:") + QString(300, QLatin1Char('w'));
+    QTest::newRow("a wide row gives room to scroll") << QStringList {wide} << true;
+    QTest::newRow("deleting the widest row takes the room away")
+        << QStringList {wide, "Shift+Home", "Delete"} << false;
+    QTest::newRow("undoing its typing takes the room away")
+        << QStringList {wide, "Ctrl+Z"} << false;
+}
+
+void ContainerTest::horizontalRangeFollowsTheWidestRow()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(bool, scrolls);
+
+    press(m_box, steps);
+    QCoreApplication::processEvents();
+    m_box->viewport()->repaint();
+    QCOMPARE(m_box->horizontalScrollBar()->maximum() > 0, scrolls);
 }
 
 void ContainerTest::contextMenuOffersTheEditCommands()
@@ -301,10 +496,18 @@ void ContainerTest::screenReaderReadsRowsCaretAndSelection()
     QCOMPARE(text->selectionCount(), 1);
     text->selection(0, &start, &end);
     QCOMPARE(std::make_pair(start, end), std::make_pair(13, 16));
-    // A screen reader may move the caret too.
+    // A screen reader may move the caret too, and edit as typing does.
     text->setCursorPosition(2);
     QCOMPARE(m_box->caretOffset(), size_t(2));
     QCOMPARE(text->selectionCount(), 0);
+    QAccessibleEditableTextInterface *editable = accessible->editableTextInterface();
+    QVERIFY(editable);
+    editable->insertText(0, QStringLiteral("x"));
+    editable->deleteText(1, 2);
+    editable->replaceText(0, 1, QStringLiteral("Y"));
+    QCOMPARE(m_ui->containerText(), "Ybc" + Typed.mid(3));
+    QTest::keySequence(m_box, QKeySequence(QKeySequence::Undo));
+    QCOMPARE(m_ui->containerText(), "xbc" + Typed.mid(3));
 
     // Where a screen reader is told each character stands is where the view
     // draws it, control pictures and wide characters included: pointing at
@@ -318,6 +521,51 @@ void ContainerTest::screenReaderReadsRowsCaretAndSelection()
         const QRect drawn = text->characterRect(offset);
         QCOMPARE(text->offsetAtPoint(drawn.center() - QPoint(drawn.width() / 4, 0)), offset);
     }
+    // So it is in a long row, where one stretch ends and the next begins.
+    m_box->setLines(LineBuffer::product(LineBuffer("\r\n", 1), {std::string(3000, 'w')}));
+    m_box->setSelection(2040, 2040);
+    for (int offset = 2040; offset < 2060; ++offset) {
+        const QRect drawn = text->characterRect(offset);
+        QCOMPARE(text->offsetAtPoint(drawn.center() - QPoint(drawn.width() / 4, 0)), offset);
+    }
+}
+
+void ContainerTest::screenReaderIsToldRowsNotTextOfALargeText()
+{
+    std::vector<std::string> numbers;
+    numbers.reserve(300);
+    for (int n = 0; n < 300; ++n)
+        numbers.push_back(std::to_string(n));
+    const LineBuffer lines
+        = LineBuffer::product(LineBuffer::product(LineBuffer("\r\n", 1),
+                                  {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j"}),
+            numbers);
+    m_box->setLines(LineBuffer::product(lines, {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"}));
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(m_box);
+    setContainerEventSink(recordAccessibleEvent);
+    const auto stopRecording = qScopeGuard([] { setContainerEventSink(nullptr); });
+
+    // Entering by Tab selects everything, which the description tells
+    // instead of a selection whose text a screen reader would fetch.
+    QTest::keyClick(m_box, Qt::Key_Tab);
+    sentToScreenReader.clear();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
+    QVERIFY(m_box->hasFocus());
+    QCOMPARE(m_box->selectedText().size(), m_box->toPlainText().size());
+    QCOMPARE(accessible->text(QAccessible::Description),
+        QStringLiteral("%L1 rows, all selected").arg(30'000));
+    QCOMPARE(accessible->textInterface()->selectionCount(), 0);
+    QVERIFY(!sentToScreenReader.isEmpty());
+    for (const auto &[type, carried] : std::as_const(sentToScreenReader)) {
+        QVERIFY(type != QAccessible::TextSelectionChanged);
+        QCOMPARE(carried, 0);
+    }
+
+    // Clear Container is told by the description, which counts what is left.
+    sentToScreenReader.clear();
+    m_ui->click("Command2");
+    QVERIFY(sentToScreenReader.contains({QAccessible::DescriptionChanged, 0}));
+    QCOMPARE(accessible->text(QAccessible::Description), QStringLiteral("empty"));
 }
 
 QTEST_MAIN(ContainerTest)

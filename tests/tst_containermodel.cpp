@@ -121,34 +121,61 @@ void ContainerModelTest::editsMatchAPlainString()
 
 void ContainerModelTest::randomEditsUndoAndRedo()
 {
-    // Two hundred random edits, each checked, then all undone and redone.
+    // Two hundred random edits, each checked, then all undone and redone. Some
+    // are runs of Backspace or Delete, which undo at once; every undo tells
+    // where the restored text stands, which is where the view puts the caret.
     ContainerModel model;
     const LineBuffer lines = LineBuffer::product(LineBuffer("\r\n", 1), {"alpha", "beta", "γάμμα"});
     model.setLines(lines);
     std::string expected = lines.text();
     std::vector<std::string> history {expected};
+    std::vector<std::pair<size_t, size_t>> restored {{0, 0}};
     std::mt19937 random(20261209);
     const std::vector<std::string> texts {"", "q", "\r\n", "\n", "long text\r\nwith rows", "é"};
+    // Whole characters only: the model is given UTF-8 edges, as the view gives it.
+    auto edge = [&](size_t offset) {
+        while (offset > 0 && offset < expected.size() && (expected[offset] & 0xC0) == 0x80)
+            --offset;
+        return offset;
+    };
     for (int step = 0; step < 200; ++step) {
-        // Whole characters only: the model is given UTF-8 edges, as the view gives it.
-        auto edge = [&](size_t offset) {
-            while (offset > 0 && offset < expected.size() && (expected[offset] & 0xC0) == 0x80)
-                --offset;
-            return offset;
-        };
-        const size_t a = edge(random() % (expected.size() + 1));
-        const size_t b = edge(random() % (expected.size() + 1));
-        const std::string &text = texts[random() % texts.size()];
-        model.replace(std::min(a, b), std::max(a, b), text);
+        size_t at = edge(random() % (expected.size() + 1));
+        const size_t kind = random() % 3;
+        if (kind < 2) {
+            // Up to four Backspace (kind 0) or Delete (kind 1) presses in a row.
+            size_t removed = 0;
+            for (size_t press = random() % 4; press < 4; ++press) {
+                const size_t from = kind == 0 && at > 0 ? edge(at - 1) : at;
+                size_t to = kind == 0 ? at : std::min(at + 1, expected.size());
+                while (to < expected.size() && (expected[to] & 0xC0) == 0x80)
+                    ++to;
+                if (from == to)
+                    break;
+                model.replace(from, to, "");
+                expected.erase(from, to - from);
+                removed += to - from;
+                at = from;
+            }
+            if (removed == 0)
+                continue;
+            restored.emplace_back(at, at + removed);
+        } else {
+            const size_t other = edge(random() % (expected.size() + 1));
+            const std::string &text = texts[random() % texts.size()];
+            model.replace(std::min(at, other), std::max(at, other), text);
+            expected.replace(std::min(at, other), std::max(at, other) - std::min(at, other), text);
+            restored.emplace_back(std::min(at, other), std::max(at, other));
+        }
         model.closeUndoStep();
-        expected.replace(std::min(a, b), std::max(a, b) - std::min(a, b), text);
         QCOMPARE(model.text(0, model.size()), expected);
         history.push_back(expected);
     }
     compareRows(model, expected);
     for (size_t step = history.size() - 1; step > 0; --step) {
-        model.undo();
+        const ContainerModel::Change change = model.undo();
         QCOMPARE(model.text(0, model.size()), history[step - 1]);
+        if (restored[step].first < restored[step].second)
+            QCOMPARE(std::make_pair(change.from, change.to), restored[step]);
     }
     QVERIFY(!model.canUndo());
     while (model.canRedo())

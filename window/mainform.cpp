@@ -485,7 +485,7 @@ void Main::Text5_GotFocus(int index)
 
 void Main::Text6_GotFocus()
 {
-    Text6->selectAll();
+    Text6->selectAllOnFocus();
 }
 
 void Main::Text1_KeyPress(int, int16_t &keyAscii)

@@ -63,16 +63,17 @@ bool SelectOnFocus::eventFilter(QObject *watched, QEvent *event)
     }
     // Pressed inside the selection made as the focus arrived, the click would
     // start dragging the whole text away; it is dropped first, and the click is
-    // an ordinary click. A right click keeps it: the menu opens as the button
-    // goes down and takes the release, and its Paste replaces the text, as
-    // after Tab.
+    // an ordinary click. A right or middle click that brought the focus keeps
+    // the selection made as it arrived (the menu opens as the button goes down
+    // and takes the release, and its Paste replaces the text, as after Tab),
+    // and is over: the next left click places the caret.
     case QEvent::MouseButtonPress:
         if (m_focusedByClick != box->box)
             break;
-        if (static_cast<QMouseEvent *>(event)->button() == Qt::RightButton)
-            m_focusedByClick = nullptr;
-        else
+        if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
             deselect(box->box);
+        else
+            m_focusedByClick = nullptr;
         break;
     case QEvent::MouseButtonRelease:
         return releaseClick(watched, event, *box);

@@ -44,20 +44,22 @@ size_t bytesOfColumn(std::string_view row, int column)
     return bytesOfUtf16Units(row, size_t(std::max(column, 0)));
 }
 
-// Characters that have no glyph of their own are shown as the symbols that
-// stand for them, one for one, so columns stay the text's own.
+// Characters drawn as pictures are laid out as spaces that the picture
+// covers, one for one, so columns stay the text's own.
 QString visible(QString text)
 {
     for (QChar &character : text) {
-        const char16_t code = character.unicode();
-        if (code < 0x20)
-            character = QChar(char16_t(0x2400 + code));
-        else if (code == 0x7F)
-            character = QChar(char16_t(0x2421));
-        else if (code >= 0x80 && code < 0xA0)
-            character = QChar(QChar::ReplacementCharacter);
+        if (isPictured(character.unicode()))
+            character = QLatin1Char(' ');
     }
     return text;
+}
+
+// Ctrl+K, as Qt's text boxes take it on X11, whatever the platform's own keys.
+bool deletesToRowEnd(const QKeyEvent &event)
+{
+    return event.matches(QKeySequence::DeleteEndOfLine)
+        || (event.key() == Qt::Key_K && event.modifiers() == Qt::ControlModifier);
 }
 
 bool isWordCharacter(QChar character)
@@ -95,6 +97,7 @@ Container::Container(QWidget *parent)
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(true);
+    m_widths = std::make_unique<CharWidths>(font());
     installContainerAccessibility();
     updateScrollBars();
 }
@@ -114,6 +117,9 @@ void Container::setLines(const LineBuffer &lines)
     m_anchor = m_caret = 0;
     m_goalX = -1;
     m_widest = 0;
+    m_rowCount = m_model.rowCount();
+    m_longRows.clear();
+    m_selectedOnFocus = false;
     horizontalScrollBar()->setValue(0);
     verticalScrollBar()->setValue(0);
     updateScrollBars();
@@ -139,8 +145,8 @@ QString Container::selectedText() const
 
 void Container::setSelection(size_t anchor, size_t caret)
 {
-    m_anchor = std::min(anchor, m_model.size());
-    moveCaret(std::min(caret, m_model.size()), true);
+    m_anchor = outsideBreak(std::min(anchor, m_model.size()));
+    moveCaret(outsideBreak(std::min(caret, m_model.size())), true);
 }
 
 void Container::selectAll()
@@ -150,6 +156,7 @@ void Container::selectAll()
     m_anchor = 0;
     m_caret = m_model.size();
     m_goalX = -1;
+    m_selectedOnFocus = false;
     m_model.closeUndoStep();
     m_primary.start(0, this);
     restartBlinking();
@@ -157,11 +164,25 @@ void Container::selectAll()
     notifySelection(this);
 }
 
+void Container::selectAllOnFocus()
+{
+    m_anchor = 0;
+    m_caret = m_model.size();
+    m_goalX = -1;
+    m_selectedOnFocus = true;
+    m_model.closeUndoStep();
+    m_primary.stop();
+    restartBlinking();
+    viewport()->update();
+    notifyCaret(this);
+}
+
 void Container::deselect()
 {
     if (!hasSelectedText())
         return;
     m_anchor = m_caret;
+    m_selectedOnFocus = false;
     viewport()->update();
     notifySelection(this);
 }
@@ -170,11 +191,10 @@ void Container::undo()
 {
     if (!m_model.canUndo())
         return;
+    // The caret goes after the text that comes back, nothing selected: the
+    // next key must not overwrite what was just restored.
     const ContainerModel::Change change = m_model.undo();
-    // The text that comes back is selected, so the user sees what returned.
     afterEdit(change.from, 0, 0, change.to);
-    m_anchor = change.from;
-    notifySelection(this);
 }
 
 void Container::redo()
@@ -201,6 +221,14 @@ void Container::paste()
 {
     insertFromMime(
         QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard), std::min(m_anchor, m_caret));
+}
+
+void Container::replaceText(size_t from, size_t to, const QString &text)
+{
+    m_model.closeUndoStep();
+    replaceRange(outsideBreak(std::min(from, m_model.size())),
+        outsideBreak(std::min(to, m_model.size())), text.toStdString());
+    m_model.closeUndoStep();
 }
 
 void Container::deleteSelection()
@@ -257,7 +285,45 @@ void Container::replaceRange(size_t from, size_t to, const std::string &utf8)
 
 void Container::afterEdit(size_t from, size_t removed, size_t inserted, size_t caret)
 {
-    m_anchor = m_caret = caret;
+    const long long rowsAdded
+        = static_cast<long long>(m_model.rowCount()) - static_cast<long long>(m_rowCount);
+    m_rowCount = m_model.rowCount();
+    // An edit inside one row measures only what it touched of that row;
+    // anything else forgets the rows from the edit on.
+    const size_t row = m_model.rowOf(from);
+    // With no line feed inserted and as many rows as before, none was removed.
+    const bool withinRow
+        = rowsAdded == 0 && (removed > 0 || inserted > 0) && m_model.rowOf(from + inserted) == row;
+    auto kept = m_longRows.end();
+    if (withinRow) {
+        kept = std::find_if(m_longRows.begin(), m_longRows.end(),
+            [row](const LongRow &longRow) { return longRow.row == row; });
+        if (kept != m_longRows.end()) {
+            kept->stretches.edited(m_model, from, removed, inserted, *m_widths);
+            // A carriage return typed before the line feed joins the break.
+            if (kept->stretches.to() != m_model.rowEnd(row)
+                || m_model.rowEnd(row) - m_model.rowStart(row) <= RowStretches::Bytes) {
+                m_longRows.erase(kept);
+                kept = m_longRows.end();
+            }
+        }
+    }
+    for (auto longRow = m_longRows.begin(); longRow != m_longRows.end();) {
+        if (longRow == kept || longRow->row < row)
+            ++longRow;
+        else if (withinRow) {
+            longRow->stretches.moved(
+                static_cast<std::ptrdiff_t>(inserted) - static_cast<std::ptrdiff_t>(removed));
+            ++longRow;
+        } else {
+            longRow = m_longRows.erase(longRow);
+            kept = m_longRows.end();
+        }
+    }
+    if (row <= m_widestRow && (rowsAdded != 0 || row == m_widestRow || removed + inserted == 0))
+        m_widest = 0;
+    m_selectedOnFocus = false;
+    m_anchor = m_caret = outsideBreak(caret);
     m_goalX = -1;
     updateScrollBars();
     ensureCaretVisible();
@@ -285,23 +351,78 @@ size_t Container::firstVisibleRow() const
     return size_t(std::max(0, verticalScrollBar()->value()));
 }
 
-QString Container::displayedRow(size_t row) const
+const RowStretches *Container::stretchesOf(size_t row) const
 {
-    return visible(QString::fromStdString(m_model.rowText(row)));
+    const size_t start = m_model.rowStart(row);
+    const size_t end = m_model.rowEnd(row);
+    if (end - start <= RowStretches::Bytes)
+        return nullptr;
+    for (const LongRow &longRow : m_longRows) {
+        if (longRow.row == row)
+            return &longRow.stretches;
+    }
+    // A few long rows are kept: those in view, and the caret's.
+    constexpr size_t Kept = 64;
+    if (m_longRows.size() >= Kept)
+        m_longRows.erase(m_longRows.begin());
+    m_longRows.push_back({row, RowStretches(m_model, start, end, *m_widths)});
+    return &m_longRows.back().stretches;
 }
 
-void Container::layOut(QTextLayout &layout, size_t row) const
+Container::Piece Container::pieceOf(size_t row, const RowStretches *stretches, size_t index) const
 {
-    layout.setText(displayedRow(row));
+    Piece piece;
+    piece.row = row;
+    if (stretches) {
+        const RowStretches::Stretch stretch = stretches->at(index);
+        piece.from = stretch.from;
+        piece.to = stretch.to;
+        piece.x = stretch.x;
+    } else {
+        piece.from = m_model.rowStart(row);
+        piece.to = m_model.rowEnd(row);
+    }
+    piece.bytes = m_model.text(piece.from, piece.to);
+    return piece;
+}
+
+Container::Piece Container::pieceHolding(size_t row, size_t offset) const
+{
+    const RowStretches *stretches = stretchesOf(row);
+    return pieceOf(row, stretches, stretches ? stretches->indexOf(offset) : 0);
+}
+
+Container::Piece Container::pieceAtX(size_t row, qreal x) const
+{
+    const RowStretches *stretches = stretchesOf(row);
+    return pieceOf(row, stretches, stretches ? stretches->indexAtX(x) : 0);
+}
+
+void Container::layOut(QTextLayout &layout, const Piece &piece) const
+{
+    const QString text = QString::fromStdString(piece.bytes);
+    layout.setText(visible(text));
     layout.setFont(font());
     QTextOption option;
     option.setWrapMode(QTextOption::NoWrap);
     layout.setTextOption(option);
     layout.setCacheEnabled(true);
-    if (!m_preedit.isEmpty() && row == m_model.rowOf(m_caret)) {
-        const size_t start = m_model.rowStart(row);
-        layout.setPreeditArea(columnOf(m_model.text(start, m_caret), m_caret - start), m_preedit);
+    // Each picture takes the room it is drawn in.
+    QList<QTextLayout::FormatRange> pictures;
+    const qreal space = m_widths->of(U' ');
+    for (qsizetype column = 0; column < text.size(); ++column) {
+        const char16_t code = text[column].unicode();
+        if (!isPictured(code))
+            continue;
+        QTextCharFormat format;
+        format.setFontLetterSpacingType(QFont::AbsoluteSpacing);
+        format.setFontLetterSpacing(m_widths->of(code) - space);
+        pictures.append({int(column), 1, format});
     }
+    layout.setFormats(pictures);
+    if (!m_preedit.isEmpty() && m_caret >= piece.from && m_caret <= piece.to
+        && m_model.rowOf(m_caret) == piece.row)
+        layout.setPreeditArea(columnOf(piece.bytes, m_caret - piece.from), m_preedit);
     layout.beginLayout();
     QTextLine line = layout.createLine();
     line.setLineWidth(1e7);
@@ -309,14 +430,55 @@ void Container::layOut(QTextLayout &layout, size_t row) const
     layout.endLayout();
 }
 
+void Container::drawPictures(QPainter &painter, const QTextLayout &layout, const Piece &piece,
+    QPointF at, size_t selectionFrom, size_t selectionTo) const
+{
+    const QString text = QString::fromStdString(piece.bytes);
+    const QTextLine line = layout.lineAt(0);
+    const QPalette::ColorGroup group = hasFocus() ? QPalette::Active : QPalette::Inactive;
+    bool fontSet = false;
+    size_t offset = piece.from;
+    for (qsizetype column = 0; column < text.size(); ++column) {
+        const char16_t code = text[column].unicode();
+        const size_t here = offset;
+        offset += code < 0x80              ? 1
+            : code < 0x800                 ? 2
+            : QChar::isLowSurrogate(code)  ? 0
+            : QChar::isHighSurrogate(code) ? 4
+                                           : 3;
+        if (!isPictured(code))
+            continue;
+        if (!fontSet) {
+            painter.setFont(pictureFont(font()));
+            fontSet = true;
+        }
+        const qreal x = at.x() + line.cursorToX(int(column));
+        const qreal width = m_widths->of(code);
+        const QRectF box(x + 1.5, at.y() + line.ascent() - fontMetrics().ascent() + 2.5, width - 3,
+            fontMetrics().height() - 5);
+        const bool selected = here >= selectionFrom && here < selectionTo;
+        painter.setPen(
+            palette().color(group, selected ? QPalette::HighlightedText : QPalette::Text));
+        painter.drawRect(box);
+        painter.drawText(box, Qt::AlignCenter, pictureText(code));
+    }
+}
+
+size_t Container::offsetAtX(size_t row, qreal x) const
+{
+    const Piece piece = pieceAtX(row, x);
+    QTextLayout layout;
+    layOut(layout, piece);
+    const int column = layout.lineAt(0).xToCursor(x - piece.x, QTextLine::CursorBetweenCharacters);
+    return piece.from + bytesOfColumn(piece.bytes, column);
+}
+
 int Container::xOf(size_t offset) const
 {
-    const size_t row = m_model.rowOf(offset);
-    const size_t start = m_model.rowStart(row);
+    const Piece piece = pieceHolding(m_model.rowOf(offset), offset);
     QTextLayout layout;
-    layOut(layout, row);
-    const std::string text = m_model.text(start, offset);
-    return qRound(layout.lineAt(0).cursorToX(columnOf(text, text.size())));
+    layOut(layout, piece);
+    return qRound(piece.x + layout.lineAt(0).cursorToX(columnOf(piece.bytes, offset - piece.from)));
 }
 
 size_t Container::offsetAt(QPoint point) const
@@ -325,23 +487,19 @@ size_t Container::offsetAt(QPoint point) const
     const auto row
         = size_t(std::clamp<long long>(static_cast<long long>(firstVisibleRow()) + rowInView, 0,
             static_cast<long long>(m_model.rowCount() - 1)));
-    QTextLayout layout;
-    layOut(layout, row);
-    const int x = point.x() - Margin + horizontalScrollBar()->value();
-    const int column = layout.lineAt(0).xToCursor(x, QTextLine::CursorBetweenCharacters);
-    return m_model.rowStart(row) + bytesOfColumn(m_model.rowText(row), column);
+    return offsetAtX(row, point.x() - Margin + horizontalScrollBar()->value());
 }
 
 QRect Container::characterRect(size_t offset) const
 {
     const size_t row = m_model.rowOf(offset);
-    const size_t start = m_model.rowStart(row);
+    const Piece piece = pieceHolding(row, offset);
     QTextLayout layout;
-    layOut(layout, row);
-    const std::string text = m_model.text(start, m_model.rowEnd(row));
-    const int column = columnOf(text, offset - start);
-    const qreal x = layout.lineAt(0).cursorToX(column);
-    const qreal next = column < layout.text().size() ? layout.lineAt(0).cursorToX(column + 1) : x;
+    layOut(layout, piece);
+    const int column = columnOf(piece.bytes, offset - piece.from);
+    const qreal x = piece.x + layout.lineAt(0).cursorToX(column);
+    const qreal next
+        = column < layout.text().size() ? piece.x + layout.lineAt(0).cursorToX(column + 1) : x;
     const int y = int(
         (static_cast<long long>(row) - static_cast<long long>(firstVisibleRow())) * rowHeight());
     return QRect(Margin + qRound(x) - horizontalScrollBar()->value(), y,
@@ -368,7 +526,7 @@ void Container::ensureCaretVisible()
         vertical->setValue(int(std::min<long long>(row - visibleRows() + 1, INT_MAX)));
 
     const int x = xOf(m_caret);
-    noteWidth(x);
+    noteWidth(size_t(row), x);
     QScrollBar *horizontal = horizontalScrollBar();
     const int room = viewport()->width() - 2 * Margin;
     if (x < horizontal->value())
@@ -392,13 +550,16 @@ void Container::updateScrollBars()
     horizontal->setSingleStep(std::max(1, fontMetrics().averageCharWidth() * 2));
 }
 
-void Container::noteWidth(int width)
+void Container::noteWidth(size_t row, qreal width)
 {
     // The scroll range grows with the widest row seen, as in editors that
-    // would otherwise measure every row of a large text.
-    if (width + Margin <= m_widest)
+    // would otherwise measure every row of a large text; an edit that may
+    // have narrowed that row starts the count again.
+    const int needed = int(std::min<qreal>(std::ceil(width), INT_MAX - Margin)) + Margin;
+    if (needed <= m_widest)
         return;
-    m_widest = width + Margin;
+    m_widest = needed;
+    m_widestRow = row;
     horizontalScrollBar()->setRange(0, std::max(0, m_widest - (viewport()->width() - 2 * Margin)));
 }
 
@@ -419,38 +580,35 @@ size_t Container::move(size_t from, Move how) const
     const size_t start = m_model.rowStart(row);
     const size_t end = m_model.rowEnd(row);
     const size_t rows = m_model.rowCount();
-    auto column = [&] { return columnOf(m_model.text(start, from), from - start); };
-    auto atColumn = [&](int target) { return start + bytesOfColumn(m_model.rowText(row), target); };
     auto vertical = [&](long long by) {
         const auto target = size_t(std::clamp<long long>(
             static_cast<long long>(row) + by, 0, static_cast<long long>(rows - 1)));
-        const int goal = m_goalX >= 0 ? m_goalX : xOf(from);
+        return offsetAtX(target, m_goalX >= 0 ? m_goalX : xOf(from));
+    };
+    // Within the stretch of the row on the caret's side of the move.
+    auto step = [&](size_t inside, bool forward, bool words) {
+        const Piece piece = pieceHolding(row, inside);
         QTextLayout layout;
-        layOut(layout, target);
-        const int targetColumn
-            = layout.lineAt(0).xToCursor(goal, QTextLine::CursorBetweenCharacters);
-        return m_model.rowStart(target) + bytesOfColumn(m_model.rowText(target), targetColumn);
+        layOut(layout, piece);
+        const int column = columnOf(piece.bytes, from - piece.from);
+        const QTextLayout::CursorMode mode
+            = words ? QTextLayout::SkipWords : QTextLayout::SkipCharacters;
+        const int to = forward ? layout.nextCursorPosition(column, mode)
+                               : layout.previousCursorPosition(column, mode);
+        return piece.from + bytesOfColumn(piece.bytes, to);
     };
 
     switch (how) {
     case Move::Left:
-    case Move::WordLeft: {
+    case Move::WordLeft:
         if (from == start)
             return row > 0 ? m_model.rowEnd(row - 1) : from;
-        QTextLayout layout;
-        layOut(layout, row);
-        return atColumn(layout.previousCursorPosition(column(),
-            how == Move::WordLeft ? QTextLayout::SkipWords : QTextLayout::SkipCharacters));
-    }
+        return step(from - 1, false, how == Move::WordLeft);
     case Move::Right:
-    case Move::WordRight: {
+    case Move::WordRight:
         if (from >= end)
             return row + 1 < rows ? m_model.rowStart(row + 1) : from;
-        QTextLayout layout;
-        layOut(layout, row);
-        return atColumn(layout.nextCursorPosition(column(),
-            how == Move::WordRight ? QTextLayout::SkipWords : QTextLayout::SkipCharacters));
-    }
+        return step(from, true, how == Move::WordRight);
     case Move::Up:
         return vertical(-1);
     case Move::Down:
@@ -471,12 +629,43 @@ size_t Container::move(size_t from, Move how) const
     return from;
 }
 
+size_t Container::outsideBreak(size_t offset) const
+{
+    // Between the carriage return and the line feed of a row's break, a caret
+    // would split the pair with the next key typed.
+    if (offset == 0 || offset >= m_model.size() || m_model.byteAt(offset) != '\n'
+        || m_model.byteAt(offset - 1) != '\r')
+        return offset;
+    const size_t row = m_model.rowOf(offset);
+    return std::min(offset, m_model.rowEnd(row));
+}
+
+std::pair<size_t, size_t> Container::wordAround(size_t offset) const
+{
+    const Piece piece = pieceHolding(m_model.rowOf(offset), offset);
+    const QString text = QString::fromStdString(piece.bytes);
+    const int column = columnOf(piece.bytes, offset - piece.from);
+    int first = column;
+    int last = column;
+    if (column < text.size() && isWordCharacter(text[column])) {
+        while (first > 0 && isWordCharacter(text[first - 1]))
+            --first;
+        while (last < text.size() && isWordCharacter(text[last]))
+            ++last;
+    } else if (column < text.size()) {
+        ++last;
+    }
+    return {piece.from + bytesOfColumn(piece.bytes, first),
+        piece.from + bytesOfColumn(piece.bytes, last)};
+}
+
 void Container::moveCaret(size_t to, bool extend)
 {
     const bool wasSelected = hasSelectedText();
-    m_caret = to;
+    m_caret = outsideBreak(to);
     if (!extend)
-        m_anchor = to;
+        m_anchor = m_caret;
+    m_selectedOnFocus = false;
     m_model.closeUndoStep();
     ensureCaretVisible();
     restartBlinking();
@@ -496,7 +685,7 @@ bool Container::event(QEvent *event)
         if (key->matches(QKeySequence::Undo) || key->matches(QKeySequence::Redo)
             || key->matches(QKeySequence::Copy) || key->matches(QKeySequence::Cut)
             || key->matches(QKeySequence::Paste) || key->matches(QKeySequence::SelectAll)
-            || !typedText(*key).isEmpty()) {
+            || deletesToRowEnd(*key) || !typedText(*key).isEmpty()) {
             event->accept();
             return true;
         }
@@ -565,7 +754,15 @@ bool Container::navigate(const QKeyEvent &event)
             vertical->setValue(vertical->value()
                 + (navigation.how == Move::PageUp ? -visibleRows() : visibleRows()));
         }
-        moveCaret(move(m_caret, navigation.how), navigation.extend);
+        size_t to = move(m_caret, navigation.how);
+        // Shift+Up on the first row and Shift+Down on the last select to the
+        // text's start and end.
+        const size_t row = m_model.rowOf(m_caret);
+        if (navigation.extend && navigation.how == Move::Up && row == 0)
+            to = 0;
+        else if (navigation.extend && navigation.how == Move::Down && row + 1 == m_model.rowCount())
+            to = m_model.size();
+        moveCaret(to, navigation.extend);
         m_goalX = keepsGoal ? goal : -1;
         return true;
     }
@@ -589,7 +786,7 @@ bool Container::edit(const QKeyEvent &event)
         redo();
     else if (event.matches(QKeySequence::Delete) || event.key() == Qt::Key_Backspace
         || event.matches(QKeySequence::DeleteEndOfWord)
-        || event.matches(QKeySequence::DeleteStartOfWord))
+        || event.matches(QKeySequence::DeleteStartOfWord) || deletesToRowEnd(event))
         deleteByKey(event);
     else if (event.matches(QKeySequence::InsertParagraphSeparator)
         || event.matches(QKeySequence::InsertLineSeparator)) {
@@ -610,7 +807,10 @@ void Container::deleteByKey(const QKeyEvent &event)
         return;
     }
     Move how = Move::Right;
-    if (event.matches(QKeySequence::DeleteEndOfWord))
+    // Ctrl+K takes the rest of the row, or at its end the row's break.
+    if (deletesToRowEnd(event))
+        how = m_caret < m_model.rowEnd(m_model.rowOf(m_caret)) ? Move::End : Move::Right;
+    else if (event.matches(QKeySequence::DeleteEndOfWord))
         how = Move::WordRight;
     else if (event.matches(QKeySequence::DeleteStartOfWord))
         how = Move::WordLeft;
@@ -627,6 +827,17 @@ void Container::mousePressEvent(QMouseEvent *event)
         m_selecting = true;
         m_selectingWords = false;
         m_goalX = -1;
+        // A third click soon after a double click, where it was, takes the row.
+        if (m_tripleClick.isActive()
+            && (event->position().toPoint() - m_doubleClickAt).manhattanLength()
+                < QApplication::startDragDistance()) {
+            m_tripleClick.stop();
+            const size_t row = m_model.rowOf(at);
+            m_anchor = m_model.rowStart(row);
+            moveCaret(m_model.rowEnd(row), true);
+            m_selecting = false;
+            return;
+        }
         moveCaret(at, event->modifiers().testFlag(Qt::ShiftModifier));
     } else if (event->button() == Qt::MiddleButton
         && QGuiApplication::clipboard()->supportsSelection()) {
@@ -645,18 +856,24 @@ void Container::mouseMoveEvent(QMouseEvent *event)
         m_autoScroll.stop();
     else if (!m_autoScroll.isActive())
         m_autoScroll.start(AutoScrollMs, this);
-    const size_t at = offsetAt(m_lastMouse);
-    if (m_selectingWords) {
-        // Word by word, keeping the word first double-clicked selected.
-        if (at < m_wordAnchorEnd) {
-            m_anchor = m_wordAnchorEnd;
-            moveCaret(move(move(at, Move::Right), Move::WordLeft), true);
-        } else {
-            moveCaret(at, true);
-        }
+    extendTo(offsetAt(m_lastMouse));
+}
+
+void Container::extendTo(size_t at)
+{
+    if (!m_selectingWords) {
+        moveCaret(at, true);
         return;
     }
-    moveCaret(at, true);
+    // Word by word, keeping the word first double-clicked selected.
+    const auto [start, end] = wordAround(at);
+    if (at < m_wordAnchorStart) {
+        m_anchor = m_wordAnchorEnd;
+        moveCaret(start, true);
+    } else {
+        m_anchor = m_wordAnchorStart;
+        moveCaret(std::max(end, m_wordAnchorEnd), true);
+    }
 }
 
 void Container::mouseReleaseEvent(QMouseEvent *event)
@@ -671,27 +888,14 @@ void Container::mouseDoubleClickEvent(QMouseEvent *event)
 {
     if (event->button() != Qt::LeftButton)
         return;
-    const size_t at = offsetAt(event->position().toPoint());
-    const size_t row = m_model.rowOf(at);
-    const size_t start = m_model.rowStart(row);
-    const std::string bytes = m_model.rowText(row);
-    const QString text = QString::fromStdString(bytes);
-    const int column = columnOf(bytes, at - start);
-    int first = column;
-    int last = column;
-    if (column < text.size() && isWordCharacter(text[column])) {
-        while (first > 0 && isWordCharacter(text[first - 1]))
-            --first;
-        while (last < text.size() && isWordCharacter(text[last]))
-            ++last;
-    } else if (column < text.size()) {
-        ++last;
-    }
-    m_anchor = start + bytesOfColumn(bytes, first);
-    m_wordAnchorEnd = start + bytesOfColumn(bytes, last);
+    const auto [start, end] = wordAround(offsetAt(event->position().toPoint()));
+    m_wordAnchorStart = m_anchor = start;
+    m_wordAnchorEnd = end;
     m_selecting = true;
     m_selectingWords = true;
-    moveCaret(m_wordAnchorEnd, true);
+    moveCaret(end, true);
+    m_doubleClickAt = event->position().toPoint();
+    m_tripleClick.start(QApplication::doubleClickInterval(), this);
 }
 
 void Container::contextMenuEvent(QContextMenuEvent *event)
@@ -744,7 +948,9 @@ void Container::timerEvent(QTimerEvent *event)
             vertical->setValue(vertical->value() + 1);
         const QPoint inside(
             m_lastMouse.x(), std::clamp(m_lastMouse.y(), 0, std::max(0, viewport()->height() - 1)));
-        moveCaret(offsetAt(inside), true);
+        extendTo(offsetAt(inside));
+    } else if (event->timerId() == m_tripleClick.timerId()) {
+        m_tripleClick.stop();
     } else if (event->timerId() == m_primary.timerId()) {
         m_primary.stop();
         publishSelection(QClipboard::Selection);
@@ -759,14 +965,14 @@ void Container::inputMethodEvent(QInputMethodEvent *event)
         size_t from = std::min(m_anchor, m_caret);
         size_t to = std::max(m_anchor, m_caret);
         if (event->replacementLength() > 0 && !hasSelectedText()) {
-            // Replacement is counted in characters around the caret, in its row.
-            const size_t row = m_model.rowOf(m_caret);
-            const size_t start = m_model.rowStart(row);
-            const std::string bytes = m_model.rowText(row);
-            const int column = columnOf(bytes, m_caret - start);
-            from = start + bytesOfColumn(bytes, std::max(0, column + event->replacementStart()));
-            to = start
-                + bytesOfColumn(bytes,
+            // Replacement is counted in characters around the caret, in the
+            // stretch of its row that the surrounding text gave.
+            const Piece piece = pieceHolding(m_model.rowOf(m_caret), m_caret);
+            const int column = columnOf(piece.bytes, m_caret - piece.from);
+            from = piece.from
+                + bytesOfColumn(piece.bytes, std::max(0, column + event->replacementStart()));
+            to = piece.from
+                + bytesOfColumn(piece.bytes,
                     std::max(0, column + event->replacementStart() + event->replacementLength()));
         }
         replaceRange(from, to, event->commitString().toStdString());
@@ -782,8 +988,12 @@ void Container::inputMethodEvent(QInputMethodEvent *event)
 
 QVariant Container::inputMethodQuery(Qt::InputMethodQuery query) const
 {
-    const size_t row = m_model.rowOf(m_caret);
-    const size_t start = m_model.rowStart(row);
+    // The surrounding text is the caret's row, or the stretch of a long row
+    // around the caret.
+    const Piece piece = pieceHolding(m_model.rowOf(m_caret), m_caret);
+    const auto columnIn
+        = [&piece](size_t offset) { return columnOf(piece.bytes, offset - piece.from); };
+    const bool anchorInPiece = m_anchor >= piece.from && m_anchor <= piece.to;
     switch (query) {
     case Qt::ImEnabled:
         return true;
@@ -794,15 +1004,13 @@ QVariant Container::inputMethodQuery(Qt::InputMethodQuery query) const
     case Qt::ImCursorRectangle:
         return QRectF(caretRect().translated(viewport()->pos()));
     case Qt::ImSurroundingText:
-        return QString::fromStdString(m_model.rowText(row));
+        return QString::fromStdString(piece.bytes);
     case Qt::ImCursorPosition:
-        return columnOf(m_model.text(start, m_caret), m_caret - start);
+        return columnIn(m_caret);
     case Qt::ImAnchorPosition:
-        if (m_model.rowOf(m_anchor) != row)
-            return columnOf(m_model.text(start, m_caret), m_caret - start);
-        return columnOf(m_model.text(start, m_anchor), m_anchor - start);
+        return columnIn(anchorInPiece ? m_anchor : m_caret);
     case Qt::ImCurrentSelection:
-        if (m_model.rowOf(m_anchor) != row)
+        if (!anchorInPiece)
             return QString();
         return selectedText();
     default:
@@ -825,6 +1033,8 @@ void Container::changeEvent(QEvent *event)
 {
     QAbstractScrollArea::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
+        m_widths = std::make_unique<CharWidths>(font());
+        m_longRows.clear();
         m_widest = 0;
         updateScrollBars();
     }
@@ -832,54 +1042,72 @@ void Container::changeEvent(QEvent *event)
         viewport()->update();
 }
 
-void Container::paintEvent(QPaintEvent *)
+void Container::paintEvent(QPaintEvent *event)
 {
     QPainter painter(viewport());
     const int height = rowHeight();
     const size_t first = firstVisibleRow();
     const size_t rows = m_model.rowCount();
-    const size_t last = std::min(rows, first + size_t(visibleRows()) + 1);
+    // Only the rows the paint asks for: the caret's blink repaints one.
+    const size_t from = first + size_t(std::max(0, event->rect().top() / height));
+    const size_t last
+        = std::min(rows, first + size_t(std::max(0, event->rect().bottom() / height)) + 1);
     const size_t selectionFrom = std::min(m_anchor, m_caret);
     const size_t selectionTo = std::max(m_anchor, m_caret);
     const QPalette::ColorGroup group = hasFocus() ? QPalette::Active : QPalette::Inactive;
     QTextCharFormat selectedFormat;
     selectedFormat.setBackground(palette().brush(group, QPalette::Highlight));
     selectedFormat.setForeground(palette().brush(group, QPalette::HighlightedText));
-    painter.setPen(palette().color(group, QPalette::Text));
     const int left = Margin - horizontalScrollBar()->value();
+    const qreal viewLeft = horizontalScrollBar()->value() - Margin;
+    const qreal viewRight = viewLeft + viewport()->width();
     const size_t caretRow = m_model.rowOf(m_caret);
+    const int ascent = fontMetrics().ascent();
 
-    for (size_t row = first; row < last; ++row) {
-        const size_t start = m_model.rowStart(row);
+    for (size_t row = from; row < last; ++row) {
         const size_t end = m_model.rowEnd(row);
-        QTextLayout layout;
-        layOut(layout, row);
-        const QPointF at(left, double((row - first) * size_t(height)));
-        QList<QTextLayout::FormatRange> selections;
-        std::string bytes;
-        if (selectionFrom < selectionTo && selectionFrom <= end && selectionTo > start) {
-            bytes = m_model.text(start, end);
-            const int from = columnOf(bytes, std::max(selectionFrom, start) - start);
-            const int to = columnOf(bytes, std::min(selectionTo, end) - start);
-            selections.append({from, to - from, selectedFormat});
+        const qreal top = double((row - first) * size_t(height));
+        const RowStretches *stretches = stretchesOf(row);
+        const size_t firstPiece = stretches ? stretches->indexAtX(viewLeft) : 0;
+        const size_t lastPiece = stretches ? stretches->indexAtX(viewRight) : 0;
+        qreal width = 0;
+        for (size_t index = firstPiece; index <= lastPiece; ++index) {
+            const Piece piece = pieceOf(row, stretches, index);
+            QTextLayout layout;
+            layOut(layout, piece);
+            const QTextLine line = layout.lineAt(0);
+            // Every row's baseline where the font puts it, whatever fallback
+            // font a character of the row needed.
+            const QPointF at(left + piece.x, top + ascent - line.ascent());
+            QList<QTextLayout::FormatRange> selections;
+            if (selectionFrom < selectionTo && selectionFrom <= piece.to
+                && selectionTo > piece.from) {
+                const int selectedFrom
+                    = columnOf(piece.bytes, std::max(selectionFrom, piece.from) - piece.from);
+                const int selectedTo
+                    = columnOf(piece.bytes, std::min(selectionTo, piece.to) - piece.from);
+                selections.append({selectedFrom, selectedTo - selectedFrom, selectedFormat});
+            }
+            painter.setPen(palette().color(group, QPalette::Text));
+            layout.draw(&painter, at, selections);
+            drawPictures(painter, layout, piece, at, selectionFrom, selectionTo);
+            painter.setFont(font());
+            width = piece.x + line.naturalTextWidth();
             // A selected line break shows as a space's width of highlight.
-            if (selectionTo > end && row + 1 < rows) {
-                const qreal x = at.x() + layout.lineAt(0).naturalTextWidth();
-                painter.fillRect(
-                    QRectF(x, at.y(), fontMetrics().horizontalAdvance(QLatin1Char(' ')), height),
+            if (piece.to == end && selectionTo > end && selectionFrom <= end && row + 1 < rows) {
+                painter.fillRect(QRectF(left + width, top,
+                                     fontMetrics().horizontalAdvance(QLatin1Char(' ')), height),
                     selectedFormat.background());
             }
+            if (row == caretRow && hasFocus() && m_caretShown && m_caret >= piece.from
+                && (m_caret < piece.to || (m_caret == piece.to && piece.to == end))) {
+                int column = columnOf(piece.bytes, m_caret - piece.from);
+                if (!m_preedit.isEmpty())
+                    column += m_preeditCaret;
+                layout.drawCursor(&painter, at, column,
+                    style()->pixelMetric(QStyle::PM_TextCursorWidth, nullptr, this));
+            }
         }
-        layout.draw(&painter, at, selections);
-        noteWidth(int(layout.lineAt(0).naturalTextWidth()));
-        if (row == caretRow && hasFocus() && m_caretShown) {
-            if (bytes.empty())
-                bytes = m_model.text(start, end);
-            int column = columnOf(bytes, m_caret - start);
-            if (!m_preedit.isEmpty())
-                column += m_preeditCaret;
-            layout.drawCursor(&painter, at, column,
-                style()->pixelMetric(QStyle::PM_TextCursorWidth, nullptr, this));
-        }
+        noteWidth(row, stretches ? stretches->width() : width);
     }
 }

@@ -4,13 +4,18 @@
 #pragma once
 
 #include "containermodel.h"
+#include "rowstretches.h"
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
 #include <QClipboard>
 #include <QString>
 
+#include <list>
+#include <memory>
+
 class LineBuffer;
+class QPainter;
 class QTextLayout;
 
 // Plain text in the window's font, no wrapping, both scroll bars. It paints
@@ -38,6 +43,12 @@ public:
     // Selects from anchor to caret (byte offsets on whole characters) and shows the caret.
     void setSelection(size_t anchor, size_t caret);
     void selectAll();
+    // Selects everything as a box does when the focus arrives: not a
+    // selection the user made, so the primary selection stays with whoever
+    // owns it, and a screen reader is not handed the whole text.
+    void selectAllOnFocus();
+    // The selection is still the one made as the focus arrived.
+    bool selectedOnFocus() const { return m_selectedOnFocus; }
     void deselect();
 
     // The offset nearest a point of the viewport, and where a character is
@@ -51,6 +62,9 @@ public:
     void copy() const;
     void paste();
     void deleteSelection();
+    // Replaces the bytes from..to (whole characters) as typing would, as one
+    // undo step; the caret goes after the new text.
+    void replaceText(size_t from, size_t to, const QString &text);
 
 protected:
     bool event(QEvent *event) override;
@@ -86,6 +100,17 @@ private:
         Bottom
     };
 
+    // A piece of a row laid out on its own: a whole short row, or one
+    // stretch of a long one, at x pixels from the row's start.
+    struct Piece
+    {
+        size_t row = 0;
+        size_t from = 0;
+        size_t to = 0;
+        qreal x = 0;
+        std::string bytes;
+    };
+
     // The two halves of a key press: a caret move, or an edit or command.
     // Each says whether the key was its own.
     bool navigate(const QKeyEvent &event);
@@ -98,17 +123,28 @@ private:
     void afterEdit(size_t from, size_t removed, size_t inserted, size_t caret);
     void insertFromMime(const class QMimeData *mime, size_t at);
     void publishSelection(QClipboard::Mode mode) const;
+    // Not between the carriage return and line feed of a row's break.
+    size_t outsideBreak(size_t offset) const;
+    std::pair<size_t, size_t> wordAround(size_t offset) const;
+    // Where a drag has reached: by characters, or by words after a double click.
+    void extendTo(size_t at);
 
     int rowHeight() const;
     int visibleRows() const;
     size_t firstVisibleRow() const;
-    QString displayedRow(size_t row) const;
-    void layOut(QTextLayout &layout, size_t row) const;
+    const RowStretches *stretchesOf(size_t row) const;
+    Piece pieceHolding(size_t row, size_t offset) const;
+    Piece pieceAtX(size_t row, qreal x) const;
+    Piece pieceOf(size_t row, const RowStretches *stretches, size_t index) const;
+    void layOut(QTextLayout &layout, const Piece &piece) const;
+    void drawPictures(QPainter &painter, const QTextLayout &layout, const Piece &piece, QPointF at,
+        size_t selectionFrom, size_t selectionTo) const;
+    size_t offsetAtX(size_t row, qreal x) const;
     int xOf(size_t offset) const;
     QRect caretRect() const;
     void ensureCaretVisible();
     void updateScrollBars();
-    void noteWidth(int width);
+    void noteWidth(size_t row, qreal width);
     void restartBlinking();
 
     ContainerModel m_model;
@@ -116,14 +152,29 @@ private:
     size_t m_caret = 0;
     // Where Up and Down try to keep the caret, in pixels from the row's start.
     int m_goalX = -1;
-    // The widest row shown so far: the horizontal scroll bar's range.
+    // The widest row shown since the last edit that could have narrowed it:
+    // the horizontal scroll bar's range.
     int m_widest = 0;
+    size_t m_widestRow = 0;
+    size_t m_rowCount = 1;
+    std::unique_ptr<CharWidths> m_widths;
+    // The long rows met lately, with their stretches; kept in step with edits.
+    struct LongRow
+    {
+        size_t row;
+        RowStretches stretches;
+    };
+    mutable std::list<LongRow> m_longRows;
+    bool m_selectedOnFocus = false;
     QString m_preedit;
     int m_preeditCaret = 0;
     bool m_caretShown = true;
     bool m_selecting = false;
     bool m_selectingWords = false;
+    size_t m_wordAnchorStart = 0;
     size_t m_wordAnchorEnd = 0;
+    QPoint m_doubleClickAt;
+    QBasicTimer m_tripleClick;
     QPoint m_lastMouse;
     QBasicTimer m_blink;
     QBasicTimer m_autoScroll;

@@ -16,6 +16,23 @@ namespace {
 // be handed megabytes to speak.
 constexpr size_t LongestAnnounced = size_t(64) << 10;
 
+ContainerEventSink eventSink = nullptr;
+
+// Events are built only when someone listens: a screen reader through the
+// platform's bridge, or a sink of one's own.
+bool listening()
+{
+    return eventSink || QAccessible::isActive();
+}
+
+void send(QAccessibleEvent *event)
+{
+    if (eventSink)
+        eventSink(event);
+    else
+        QAccessible::updateAccessibility(event);
+}
+
 int clampToInt(size_t value)
 {
     return int(std::min<size_t>(value, INT_MAX));
@@ -24,7 +41,9 @@ int clampToInt(size_t value)
 } // namespace
 
 // Offsets are UTF-16 code units, as Qt counts them.
-class ContainerAccessible : public QAccessibleWidget, public QAccessibleTextInterface
+class ContainerAccessible : public QAccessibleWidget,
+                            public QAccessibleTextInterface,
+                            public QAccessibleEditableTextInterface
 {
 public:
     explicit ContainerAccessible(Container *container)
@@ -35,6 +54,8 @@ public:
     {
         if (type == QAccessible::TextInterface)
             return static_cast<QAccessibleTextInterface *>(this);
+        if (type == QAccessible::EditableTextInterface)
+            return static_cast<QAccessibleEditableTextInterface *>(this);
         return QAccessibleWidget::interface_cast(type);
     }
 
@@ -53,18 +74,42 @@ public:
         // interface for it, a row at a time.
         if (type == QAccessible::Value)
             return {};
+        // What a screen reader says on entering, besides the name and the
+        // row at the caret: how much there is, and that typing replaces it all.
+        if (type == QAccessible::Description) {
+            // A text that ends with a line break ends with an empty row that
+            // holds no line.
+            const ContainerModel &shown = model();
+            size_t rows = shown.rowCount();
+            if (shown.rowStart(rows - 1) == shown.size())
+                --rows;
+            const QString count = rows == 0
+                ? Container::tr("empty")
+                : Container::tr("%Ln rows", nullptr, int(std::min<size_t>(rows, INT_MAX)));
+            return container()->selectedOnFocus() && container()->hasSelectedText()
+                ? Container::tr("%1, all selected").arg(count)
+                : count;
+        }
         return QAccessibleWidget::text(type);
+    }
+
+    // The selection made as the focus arrived is told by the description:
+    // reported as a selection, a screen reader would fetch and speak the
+    // whole text on entering.
+    bool userSelection() const
+    {
+        return container()->hasSelectedText() && !container()->selectedOnFocus();
     }
 
     void selection(int selectionIndex, int *startOffset, int *endOffset) const override
     {
         *startOffset = *endOffset = 0;
-        if (selectionIndex != 0 || !container()->hasSelectedText())
+        if (selectionIndex != 0 || !userSelection())
             return;
         *startOffset = toUtf16(std::min(container()->anchorOffset(), container()->caretOffset()));
         *endOffset = toUtf16(std::max(container()->anchorOffset(), container()->caretOffset()));
     }
-    int selectionCount() const override { return container()->hasSelectedText() ? 1 : 0; }
+    int selectionCount() const override { return userSelection() ? 1 : 0; }
     void addSelection(int startOffset, int endOffset) override
     {
         setSelection(0, startOffset, endOffset);
@@ -129,6 +174,19 @@ public:
         int *startOffset, int *endOffset) const override
     {
         return around(offset, boundaryType, 1, startOffset, endOffset);
+    }
+
+    // Edits as typed, each one undo step.
+    void deleteText(int startOffset, int endOffset) override
+    {
+        replaceText(startOffset, endOffset, QString());
+    }
+    void insertText(int offset, const QString &text) override { replaceText(offset, offset, text); }
+    void replaceText(int startOffset, int endOffset, const QString &text) override
+    {
+        const size_t from = fromUtf16(startOffset);
+        const size_t to = fromUtf16(endOffset);
+        container()->replaceText(std::min(from, to), std::max(from, to), text);
     }
 
 private:
@@ -208,6 +266,11 @@ QAccessibleInterface *containerFactory(const QString &className, QObject *object
 
 } // namespace
 
+void setContainerEventSink(ContainerEventSink sink)
+{
+    eventSink = sink;
+}
+
 void installContainerAccessibility()
 {
     static const bool installed = [] {
@@ -223,13 +286,13 @@ namespace {
 template<typename Event>
 void notifyChange(Container *container, size_t from, size_t to)
 {
-    if (!QAccessible::isActive() || from >= to)
+    if (!listening() || from >= to)
         return;
     const ContainerModel &model = container->model();
     const QString text
         = to - from <= LongestAnnounced ? QString::fromStdString(model.text(from, to)) : QString();
     Event event(container, clampToInt(model.utf16Offset(from)), text);
-    QAccessible::updateAccessibility(&event);
+    send(&event);
 }
 
 } // namespace
@@ -246,32 +309,36 @@ void notifyInsertion(Container *container, size_t from, size_t to)
 
 void notifyTextReplaced(Container *container)
 {
-    if (!QAccessible::isActive())
+    if (!listening())
         return;
     // The whole text changed at once (a run, Clear Container, undo): told
-    // without the texts, which may be hundreds of megabytes.
+    // without the texts, which may be hundreds of megabytes. An update without
+    // text is dropped on the way to the screen reader; the description, which
+    // counts the rows, is what it hears.
     QAccessibleTextUpdateEvent event(container, 0, QString(), QString());
-    QAccessible::updateAccessibility(&event);
+    send(&event);
+    QAccessibleEvent described(container, QAccessible::DescriptionChanged);
+    send(&described);
     notifyCaret(container);
 }
 
 void notifyCaret(Container *container)
 {
-    if (!QAccessible::isActive())
+    if (!listening())
         return;
     QAccessibleTextCursorEvent event(
         container, clampToInt(container->model().utf16Offset(container->caretOffset())));
-    QAccessible::updateAccessibility(&event);
+    send(&event);
 }
 
 void notifySelection(Container *container)
 {
-    if (!QAccessible::isActive())
+    if (!listening())
         return;
     const ContainerModel &model = container->model();
     const size_t from = std::min(container->anchorOffset(), container->caretOffset());
     const size_t to = std::max(container->anchorOffset(), container->caretOffset());
     QAccessibleTextSelectionEvent event(
         container, clampToInt(model.utf16Offset(from)), clampToInt(model.utf16Offset(to)));
-    QAccessible::updateAccessibility(&event);
+    send(&event);
 }

@@ -2,7 +2,6 @@
 // The Container's piece table.
 #include "containermodel.h"
 
-#include "codepage.h"
 #include "linebuffer.h"
 #include "utf8.h"
 
@@ -45,7 +44,7 @@ public:
     size_t utf16Units(size_t from, size_t to) const override
     {
         if (!m_asciiKnown) {
-            m_ascii = isAscii(m_lines.text());
+            m_ascii = m_lines.isAscii();
             m_asciiKnown = true;
         }
         return m_ascii ? to - from : TextSource::utf16Units(from, to);
@@ -89,8 +88,16 @@ public:
     size_t lineFeedCount() const override { return m_afterLineFeeds.size(); }
     size_t afterLineFeed(size_t index) const override { return m_afterLineFeeds[index]; }
 
+    // Whether text fits without moving the bytes already typed.
+    bool hasRoomFor(std::string_view text) const
+    {
+        return m_bytes.empty() || m_bytes.capacity() - m_bytes.size() >= text.size();
+    }
+
     size_t append(std::string_view text)
     {
+        if (m_bytes.empty())
+            m_bytes.reserve(std::max(size_t(64) << 10, text.size()));
         const size_t start = m_bytes.size();
         m_bytes.append(text);
         for (size_t after : indexLineFeeds(text))
@@ -166,7 +173,7 @@ void ContainerModel::clear()
     std::vector<Step>().swap(m_undo);
     std::vector<Step>().swap(m_redo);
     m_typed = std::make_shared<TypedSource>();
-    m_joinNext = false;
+    m_run = Run::None;
     reindex();
 }
 
@@ -246,28 +253,46 @@ TextFragment ContainerModel::fragment(size_t from, size_t to) const
 
 TextPiece ContainerModel::appendTyped(std::string_view text)
 {
+    // A full source is left to the pieces that use it, and typing goes on in a
+    // new one: growing it would copy everything typed and pasted so far,
+    // which after a paste of megabytes is one slow key.
+    if (!m_typed->hasRoomFor(text))
+        m_typed = std::make_shared<TypedSource>();
     const size_t start = m_typed->append(text);
     return {m_typed, start, text.size(), m_typed->lineFeedsIn(start, start + text.size())};
 }
 
 void ContainerModel::replace(size_t from, size_t to, std::string_view text)
 {
-    const bool typingOn = m_joinNext && from == to && from == m_joinAt && !m_undo.empty();
+    // Typing on where the last character went, or deleting on from where the
+    // last deletion was in the same direction, joins the step before, as
+    // Backspace held down is undone at once in the text boxes people know.
+    Run run = Run::None;
+    if (!text.empty() && from == to)
+        run = m_run == Run::Typing && from == m_joinAt ? Run::Typing : Run::None;
+    else if (text.empty() && from < to && m_run >= Run::Deleting) {
+        if (to == m_joinAt && m_run != Run::DeletingForward)
+            run = Run::DeletingBackward;
+        else if (from == m_joinAt && m_run != Run::DeletingBackward)
+            run = Run::DeletingForward;
+    }
     std::vector<TextPiece> inserted;
     if (!text.empty())
         inserted.push_back(appendTyped(text));
-    if (!typingOn)
+    if (run == Run::None || m_undo.empty())
         m_undo.emplace_back();
     replacePieces(from, to, std::move(inserted));
-    m_joinNext = true;
-    m_joinAt = from + text.size();
+    if (run == Run::None)
+        run = text.empty() ? Run::Deleting : Run::Typing;
+    m_run = run;
+    m_joinAt = text.empty() ? from : from + text.size();
 }
 
 void ContainerModel::replace(size_t from, size_t to, const TextFragment &fragment)
 {
     m_undo.emplace_back();
     replacePieces(from, to, fragment.m_pieces);
-    m_joinNext = false;
+    m_run = Run::None;
 }
 
 void ContainerModel::replacePieces(size_t from, size_t to, std::vector<TextPiece> middle)
@@ -326,6 +351,21 @@ void ContainerModel::reindex()
     }
 }
 
+ContainerModel::Change ContainerModel::spanOf(const Step &step, size_t Edit::*bytes)
+{
+    // A step is one stretch of text: a replacement typed on, or deletions
+    // next to each other. Before it the stretch held every removed byte, after
+    // it every inserted one.
+    Change change {~size_t(0), 0};
+    size_t total = 0;
+    for (const Edit &edit : step) {
+        change.from = std::min(change.from, edit.from);
+        total += edit.*bytes;
+    }
+    change.to = change.from + total;
+    return change;
+}
+
 ContainerModel::Change ContainerModel::undo()
 {
     if (m_undo.empty())
@@ -334,9 +374,9 @@ ContainerModel::Change ContainerModel::undo()
     m_undo.pop_back();
     for (auto edit = step.rbegin(); edit != step.rend(); ++edit)
         swapPieces(edit->first, edit->inserted.size(), edit->removed);
-    const Change change {step.front().from, step.front().from + step.front().removedBytes};
+    const Change change = spanOf(step, &Edit::removedBytes);
     m_redo.push_back(std::move(step));
-    m_joinNext = false;
+    m_run = Run::None;
     return change;
 }
 
@@ -348,9 +388,9 @@ ContainerModel::Change ContainerModel::redo()
     m_redo.pop_back();
     for (const Edit &edit : step)
         swapPieces(edit.first, edit.removed.size(), edit.inserted);
-    const Change change {step.front().from, step.back().from + step.back().insertedBytes};
+    const Change change = spanOf(step, &Edit::insertedBytes);
     m_undo.push_back(std::move(step));
-    m_joinNext = false;
+    m_run = Run::None;
     return change;
 }
 

@@ -73,11 +73,12 @@ public:
     size_t offsetOfUtf16(size_t utf16) const;
 
     // Replaces the bytes from..to with text, or with a fragment taken earlier.
-    // A replacement that continues the one before it (typing on) joins its undo
-    // step, unless the step was closed with closeUndoStep().
+    // A replacement that continues the one before it (typing on, or deleting
+    // on in the same direction) joins its undo step, unless the step was
+    // closed with closeUndoStep().
     void replace(size_t from, size_t to, std::string_view text);
     void replace(size_t from, size_t to, const TextFragment &fragment);
-    void closeUndoStep() { m_joinNext = false; }
+    void closeUndoStep() { m_run = Run::None; }
 
     // What an undo or redo changed: the text from..to now stands where the
     // text it replaced stood.
@@ -103,6 +104,11 @@ private:
         size_t insertedBytes = 0;
     };
     using Step = std::vector<Edit>;
+    // What the open undo step is a run of; deletions take their direction
+    // from the second one.
+    enum class Run { None, Typing, Deleting, DeletingBackward, DeletingForward };
+
+    static Change spanOf(const Step &step, size_t Edit::*bytes);
 
     size_t pieceAt(size_t offset) const;
     size_t pieceStart(size_t index) const { return index == 0 ? 0 : m_byteEnds[index - 1]; }
@@ -123,7 +129,7 @@ private:
     std::shared_ptr<TypedSource> m_typed;
     std::vector<Step> m_undo;
     std::vector<Step> m_redo;
-    bool m_joinNext = false;
+    Run m_run = Run::None;
     size_t m_joinAt = 0;
 };
 
