@@ -3,7 +3,7 @@
 #include "windowdriver.h"
 
 #include "container.h"
-#include "containeraccessible.h"
+#include "containerevents.h"
 #include "linebuffer.h"
 
 #include <QAccessible>

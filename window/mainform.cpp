@@ -4,6 +4,7 @@
 
 #include "accessiblenames.h"
 #include "container.h"
+#include "containeraccessible.h"
 #include "controllayout.h"
 #include "frame.h"
 #include "keyfilters.h"
@@ -86,6 +87,7 @@ Main::Main(QWidget *parent)
     : QWidget(parent)
 {
     installWindowRole();
+    installContainerAccessibility();
     setObjectName(QStringLiteral("Main"));
     setWindowTitle(QStringLiteral("Kelvaro"));
     setWindowIcon(QIcon(QStringLiteral(":/kelvaro/org.kelvaro.Kelvaro.svg")));

@@ -3,7 +3,7 @@
 // mouse, the clipboard and input methods.
 #include "container.h"
 
-#include "containeraccessible.h"
+#include "containerevents.h"
 #include "containermime.h"
 #include "linebuffer.h"
 #include "utf8.h"
@@ -98,7 +98,6 @@ Container::Container(QWidget *parent)
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(true);
     m_widths = std::make_unique<CharWidths>(font());
-    installContainerAccessibility();
     updateScrollBars();
 }
 
@@ -124,7 +123,7 @@ void Container::setLines(const LineBuffer &lines)
     verticalScrollBar()->setValue(0);
     updateScrollBars();
     viewport()->update();
-    notifyTextReplaced(this);
+    notifyTextReplaced(this, m_model, m_caret);
 }
 
 void Container::clear()
@@ -161,7 +160,7 @@ void Container::selectAll()
     m_primary.start(0, this);
     restartBlinking();
     viewport()->update();
-    notifySelection(this);
+    notifySelection(this, m_model, std::min(m_anchor, m_caret), std::max(m_anchor, m_caret));
 }
 
 void Container::selectAllOnFocus()
@@ -174,7 +173,7 @@ void Container::selectAllOnFocus()
     m_primary.stop();
     restartBlinking();
     viewport()->update();
-    notifyCaret(this);
+    notifyCaret(this, m_model, m_caret);
 }
 
 void Container::deselect()
@@ -184,7 +183,7 @@ void Container::deselect()
     m_anchor = m_caret;
     m_selectedOnFocus = false;
     viewport()->update();
-    notifySelection(this);
+    notifySelection(this, m_model, std::min(m_anchor, m_caret), std::max(m_anchor, m_caret));
 }
 
 void Container::undo()
@@ -278,7 +277,7 @@ void Container::replaceRange(size_t from, size_t to, const std::string &utf8)
 {
     if (from == to && utf8.empty())
         return;
-    notifyRemoval(this, from, to);
+    notifyRemoval(this, m_model, from, to);
     m_model.replace(from, to, utf8);
     afterEdit(from, to - from, utf8.size(), from + utf8.size());
 }
@@ -330,10 +329,10 @@ void Container::afterEdit(size_t from, size_t removed, size_t inserted, size_t c
     restartBlinking();
     viewport()->update();
     if (removed == 0 && inserted == 0)
-        notifyTextReplaced(this);
+        notifyTextReplaced(this, m_model, m_caret);
     else
-        notifyInsertion(this, from, from + inserted);
-    notifyCaret(this);
+        notifyInsertion(this, m_model, from, from + inserted);
+    notifyCaret(this, m_model, m_caret);
 }
 
 int Container::rowHeight() const
@@ -671,9 +670,9 @@ void Container::moveCaret(size_t to, bool extend)
     restartBlinking();
     if (hasSelectedText())
         m_primary.start(0, this);
-    notifyCaret(this);
+    notifyCaret(this, m_model, m_caret);
     if (wasSelected || hasSelectedText())
-        notifySelection(this);
+        notifySelection(this, m_model, std::min(m_anchor, m_caret), std::max(m_anchor, m_caret));
 }
 
 bool Container::event(QEvent *event)

@@ -12,27 +12,6 @@
 
 namespace {
 
-// Longer changes are announced without their text: a screen reader would only
-// be handed megabytes to speak.
-constexpr size_t LongestAnnounced = size_t(64) << 10;
-
-ContainerEventSink eventSink = nullptr;
-
-// Events are built only when someone listens: a screen reader through the
-// platform's bridge, or a sink of one's own.
-bool listening()
-{
-    return eventSink || QAccessible::isActive();
-}
-
-void send(QAccessibleEvent *event)
-{
-    if (eventSink)
-        eventSink(event);
-    else
-        QAccessible::updateAccessibility(event);
-}
-
 int clampToInt(size_t value)
 {
     return int(std::min<size_t>(value, INT_MAX));
@@ -266,11 +245,6 @@ QAccessibleInterface *containerFactory(const QString &className, QObject *object
 
 } // namespace
 
-void setContainerEventSink(ContainerEventSink sink)
-{
-    eventSink = sink;
-}
-
 void installContainerAccessibility()
 {
     static const bool installed = [] {
@@ -278,67 +252,4 @@ void installContainerAccessibility()
         return true;
     }();
     (void)installed;
-}
-
-namespace {
-
-// A removal or an insertion of the text from..to, as it stands in the model now.
-template<typename Event>
-void notifyChange(Container *container, size_t from, size_t to)
-{
-    if (!listening() || from >= to)
-        return;
-    const ContainerModel &model = container->model();
-    const QString text
-        = to - from <= LongestAnnounced ? QString::fromStdString(model.text(from, to)) : QString();
-    Event event(container, clampToInt(model.utf16Offset(from)), text);
-    send(&event);
-}
-
-} // namespace
-
-void notifyRemoval(Container *container, size_t from, size_t to)
-{
-    notifyChange<QAccessibleTextRemoveEvent>(container, from, to);
-}
-
-void notifyInsertion(Container *container, size_t from, size_t to)
-{
-    notifyChange<QAccessibleTextInsertEvent>(container, from, to);
-}
-
-void notifyTextReplaced(Container *container)
-{
-    if (!listening())
-        return;
-    // The whole text changed at once (a run, Clear Container, undo): told
-    // without the texts, which may be hundreds of megabytes. An update without
-    // text is dropped on the way to the screen reader; the description, which
-    // counts the rows, is what it hears.
-    QAccessibleTextUpdateEvent event(container, 0, QString(), QString());
-    send(&event);
-    QAccessibleEvent described(container, QAccessible::DescriptionChanged);
-    send(&described);
-    notifyCaret(container);
-}
-
-void notifyCaret(Container *container)
-{
-    if (!listening())
-        return;
-    QAccessibleTextCursorEvent event(
-        container, clampToInt(container->model().utf16Offset(container->caretOffset())));
-    send(&event);
-}
-
-void notifySelection(Container *container)
-{
-    if (!listening())
-        return;
-    const ContainerModel &model = container->model();
-    const size_t from = std::min(container->anchorOffset(), container->caretOffset());
-    const size_t to = std::max(container->anchorOffset(), container->caretOffset());
-    QAccessibleTextSelectionEvent event(
-        container, clampToInt(model.utf16Offset(from)), clampToInt(model.utf16Offset(to)));
-    send(&event);
 }
