@@ -80,8 +80,8 @@ LineBuffer LineBuffer::product(
         || std::any_of(pieces.begin(), pieces.end(),
             [](const std::string &piece) { return piece.find('\n') != std::string::npos; });
     data->ascii = prefixes.isAscii() && ::isAscii(prefixes.newLine())
-        && std::all_of(
-            pieces.begin(), pieces.end(), [](const std::string &piece) { return ::isAscii(piece); });
+        && std::all_of(pieces.begin(), pieces.end(),
+            [](const std::string &piece) { return ::isAscii(piece); });
     const size_t count = std::min(prefixes.size() * pieces.size(), lineLimit);
     // The lines are whole rounds of the pieces after the first prefixes, and
     // then the first pieces after one more prefix.
