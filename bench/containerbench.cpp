@@ -120,6 +120,37 @@ private:
     std::thread m_thread;
 };
 
+// Times an action as a user meets it: from the event until the events it
+// posted and its timers due have run and the view has repainted. Reports the
+// figure under key, or ends the process when the action runs past the cap.
+class ActionTimer
+{
+public:
+    explicit ActionTimer(QWidget *viewport)
+        : m_viewport(viewport)
+    { }
+
+    template<typename Action>
+    void operator()(const char *key, Action action)
+    {
+        m_watchdog.arm(key);
+        const Clock::time_point start = Clock::now();
+        action();
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        m_viewport->repaint();
+        const double seconds = secondsSince(start);
+        m_watchdog.disarm();
+        report(key, seconds);
+    }
+
+    Watchdog &watchdog() { return m_watchdog; }
+
+private:
+    Watchdog m_watchdog;
+    QWidget *m_viewport;
+};
+
 // A window with one of the two Containers in it, as the actions need it.
 void addBytes(QCryptographicHash &hash, const char *data, size_t size)
 {
@@ -255,21 +286,10 @@ void wheelStep(QWidget *viewport)
 // it posted and its timers due have run, and the Container has repainted.
 void runActions(const Subject &subject, const QString &folder)
 {
-    Watchdog watchdog;
     QAbstractScrollArea *box = subject.box();
     QWidget *viewport = box->viewport();
     QScrollBar *vertical = box->verticalScrollBar();
-    const auto timed = [&](const char *key, auto action) {
-        watchdog.arm(key);
-        const Clock::time_point start = Clock::now();
-        action();
-        QCoreApplication::sendPostedEvents();
-        QCoreApplication::processEvents();
-        viewport->repaint();
-        const double seconds = secondsSince(start);
-        watchdog.disarm();
-        report(key, seconds);
-    };
+    ActionTimer timed(viewport);
 
     timed("run", [&] { QTest::mouseClick(subject.doIt(), Qt::LeftButton); });
     expect(subject.rowCount() == size_t(lineCount(atLimit())) + 1, "Do IT left lines out");
@@ -534,18 +554,7 @@ void runLongRowActions(qsizetype characters)
     QGuiApplication::clipboard()->setText(row);
     QTest::mouseClick(viewport, Qt::LeftButton, {}, viewport->rect().center());
 
-    Watchdog watchdog;
-    const auto timed = [&](const char *key, auto action) {
-        watchdog.arm(key);
-        const Clock::time_point start = Clock::now();
-        action();
-        QCoreApplication::sendPostedEvents();
-        QCoreApplication::processEvents();
-        viewport->repaint();
-        const double seconds = secondsSince(start);
-        watchdog.disarm();
-        report(key, seconds);
-    };
+    ActionTimer timed(viewport);
     timed("paste", [&] { QTest::keyClick(container, Qt::Key_V, Qt::ControlModifier); });
     expect(container->model().size() == size_t(characters), "the row was not pasted whole");
     timed("typed", [&] { QTest::keyClick(container, 'x'); });
@@ -559,7 +568,7 @@ void runLongRowActions(qsizetype characters)
     timed("paint", [] {});
 
     // The caret blinks on: what the window costs while nobody uses it.
-    watchdog.arm("idle-cpu");
+    timed.watchdog().arm("idle-cpu");
     const auto cpuSeconds = [] {
         rusage usage {};
         getrusage(RUSAGE_SELF, &usage);
@@ -570,7 +579,7 @@ void runLongRowActions(qsizetype characters)
     const Clock::time_point idleStart = Clock::now();
     QTest::qWait(3000);
     report("idle-cpu", (cpuSeconds() - cpuBefore) / secondsSince(idleStart));
-    watchdog.disarm();
+    timed.watchdog().disarm();
 }
 
 } // namespace
