@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Saving onto files that already exist: what they keep, what is refused, what a cancel leaves.
 #include "filereplacement.h"
-#include "linebuffer.h"
-#include "recordfile.h"
 #include "testfiles.h"
 
 #include <QDirIterator>
