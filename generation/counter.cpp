@@ -5,21 +5,7 @@
 #include "codepage.h"
 #include "zerofill.h"
 
-#include <algorithm>
-#include <array>
 #include <cstdlib>
-
-namespace {
-
-int digitCount(int32_t value)
-{
-    int digits = 1;
-    for (int32_t rest = std::abs(value) / 10; rest > 0; rest /= 10)
-        ++digits;
-    return digits;
-}
-
-} // namespace
 
 bool hasCharacter(int32_t code)
 {
@@ -70,34 +56,5 @@ std::string ansiCounterText(const CounterSettings &counter, int32_t value)
     std::string bytes;
     // Digits, or a character made from a byte: it always has its bytes.
     appendAnsi(bytes, counterText(value, counter.width, counter.alpha, counter.padded));
-    return bytes;
-}
-
-CounterTextBytes counterTextBytes(const CounterSettings &counter)
-{
-    CounterTextBytes bytes;
-    // A number's text is as long for every value with its sign and its number of
-    // digits, so each length is made once; an Alpha counter has at most 256 values.
-    std::array<std::array<int64_t, 6>, 2> numberBytes {};
-    const int32_t count = valueCount(counter);
-    for (int32_t place = 0; place < count; ++place) {
-        const int32_t value = counterValue(counter, place);
-        int64_t utf8 = 0;
-        int64_t ansi = 0;
-        if (counter.alpha) {
-            utf8 = static_cast<int64_t>(
-                counterText(value, counter.width, true, counter.padded).size());
-            ansi = static_cast<int64_t>(ansiCounterText(counter, value).size());
-        } else {
-            int64_t &known = numberBytes[value < 0 ? 1 : 0][static_cast<size_t>(digitCount(value))];
-            if (known == 0)
-                known = static_cast<int64_t>(ansiCounterText(counter, value).size());
-            utf8 = known;
-            ansi = known;
-        }
-        bytes.utf8 += utf8;
-        bytes.ansi += ansi;
-        bytes.longestAnsi = std::max(bytes.longestAnsi, static_cast<size_t>(ansi));
-    }
     return bytes;
 }

@@ -43,12 +43,3 @@ std::string counterText(int32_t value, int16_t width, bool alpha, bool padded);
 
 // The same text in Windows-1252, which every counter text has.
 std::string ansiCounterText(const CounterSettings &counter, int32_t value);
-
-// The bytes of all of one counter's texts together.
-struct CounterTextBytes
-{
-    int64_t utf8 = 0;
-    int64_t ansi = 0;
-    size_t longestAnsi = 0;
-};
-CounterTextBytes counterTextBytes(const CounterSettings &counter);

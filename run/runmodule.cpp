@@ -3,15 +3,12 @@
 #include "runmodule.h"
 
 #include "codepage.h"
-#include "counterlist.h"
 #include "filereplacement.h"
 #include "leadingnumber.h"
 #include "recordfile.h"
 
 #include <QDir>
 #include <QLocale>
-
-#include <algorithm>
 
 namespace {
 
@@ -189,13 +186,8 @@ std::variant<RunPlan, QString> RunModule::planRun(const RunSettings &settings) c
                 std::numeric_limits<int64_t>::max(), 1, QLocale::DataSizeSIFormat));
     }
 
-    if (!settings.printToFile) {
-        if (const std::optional<QString> refusal = inMemoryRefusal(plan)) {
-            return *refusal + QLatin1Char(' ')
-                + tr("With “print to file” ticked, the file holds every line.");
-        }
+    if (!settings.printToFile)
         return plan;
-    }
     for (int j = 0; j <= CounterCount; ++j) {
         if (const std::optional<char32_t> character
             = firstWithoutCode(settings.fields[static_cast<size_t>(j)])) {
@@ -208,87 +200,16 @@ std::variant<RunPlan, QString> RunModule::planRun(const RunSettings &settings) c
     return plan;
 }
 
-std::optional<QString> RunModule::inMemoryRefusal(const RunPlan &plan) const
+void RunModule::BuildLines(const RunPlan &plan)
 {
-    if (plan.lineCount > containerLines) {
-        return tr("This run would make %L1 lines, more than the Container's limit of %L2. Use "
-                  "fewer counters, shorter ranges or larger steps.")
-            .arg(plan.lineCount)
-            .arg(containerLines);
-    }
-    if (plan.textBytes > containerBytes) {
-        constexpr double Megabyte = 1 << 20;
-        return tr("This run would make %L1 MB of text, more than the Container's limit of %L2 MB. "
-                  "Use shorter fields, a smaller pad width or fewer lines.")
-            .arg(static_cast<double>(plan.textBytes) / Megabyte, 0, 'f', 0)
-            .arg(static_cast<double>(containerBytes) / Megabyte, 0, 'f', 0);
-    }
-    return std::nullopt;
-}
-
-int64_t RunModule::containerLineLimit(const RunPlan &plan) const
-{
-    if (!inMemoryRefusal(plan))
-        return plan.lineCount;
-    // Lines of one run differ little in length, so the text's share is the lines'
-    // share; rounded down, and the line limit holds whatever the lengths.
-    const auto share = static_cast<int64_t>(static_cast<long double>(plan.lineCount)
-        * static_cast<long double>(containerBytes) / static_cast<long double>(plan.textBytes));
-    return std::clamp<int64_t>(share, 0, containerLines);
-}
-
-void RunModule::BuildFromPanel(const RunPlan &plan, int k, const std::string &textBefore)
-{
-    const auto index = static_cast<size_t>(k);
-    const CounterSettings &counter = plan.counters[index];
-    CounterList = BuildCounterList(textBefore, plan.fields[index + 1], counter.start, counter.end,
-        counter.width, counter.step, counter.alpha, counter.up, counter.padded);
-}
-
-void RunModule::BuildLines(const RunPlan &plan, int64_t lineLimit)
-{
-    // The last run's lines go first, so that two runs never share the memory.
-    LineList = LineBuffer();
-    // The first lines of a stage use only the first values of its counter: as
-    // many as the later counters' combinations go into the limit, rounded up.
-    // So a few lines of a huge run build a few lines.
-    RunPlan first = plan;
-    std::array<size_t, 3> stageLimits {};
-    int64_t later = 1;
-    for (int k = CounterCount - 1; k >= 0; --k) {
-        const auto index = static_cast<size_t>(k);
-        CounterSettings &counter = first.counters[index];
-        const int64_t needed = std::max<int64_t>(lineLimit, 0) / later
-            + (std::max<int64_t>(lineLimit, 0) % later != 0 ? 1 : 0);
-        if (needed < valueCount(counter)) {
-            counter.end = static_cast<int16_t>(
-                counterValue(counter, static_cast<int32_t>(std::max<int64_t>(needed, 1) - 1)));
-        }
-        stageLimits[index] = static_cast<size_t>(needed);
-        later *= std::max(valueCount(plan.counters[index]), 1);
-    }
-
-    BuildFromPanel(first, 0, first.fields[0]);
-    LineBuffer firstStage
-        = LineBuffer::product(LineBuffer(NewLine, 1), CounterList, stageLimits[0]);
-    if (CounterCount == 1) {
-        LineList = std::move(firstStage);
-        return;
-    }
-    PrefixList = std::move(firstStage);
-    extend(first, 1, stageLimits[1]);
-    if (CounterCount == 3) {
-        PrefixList = std::move(LineList);
-        extend(first, 2, stageLimits[2]);
-    }
-}
-
-void RunModule::extend(const RunPlan &plan, int k, size_t lineLimit)
-{
-    // The counter's pieces are the same after every prefix, so they are built
-    // once, with nothing before them, and joined to each prefix in turn.
-    BuildFromPanel(plan, k, std::string());
-    LineList = LineBuffer::product(PrefixList, CounterList, lineLimit);
+    // The Container keeps each counter's texts up to this size, and makes the
+    // texts of a counter with a pad width in the thousands as they are shown.
+    constexpr int64_t KeptTextBudget = int64_t(8) << 20;
+    LineList = std::make_shared<const RunLines>(
+        std::vector<std::string>(plan.fields.begin(), plan.fields.begin() + CounterCount + 1),
+        std::vector<CounterSettings>(plan.counters.begin(), plan.counters.begin() + CounterCount),
+        TextEncoding::Utf8, std::string_view(), NewLine, KeptTextBudget);
+    Q_ASSERT(LineList->lineCount() == plan.lineCount && LineList->size() == plan.textBytes);
 }
 
 std::optional<QString> RunModule::AskOutputFileName(CommonDialog &CommonDialog1)
@@ -310,63 +231,45 @@ WriteResult RunModule::writeFile(const QString &path, RecordStream records, int6
 
 std::optional<RunModule::Message> RunModule::WriteLines(const RunPlan &plan, bool printToFile,
     CommonDialog &CommonDialog1, const FileWriter &writeFile,
-    const std::function<void(const LineBuffer &)> &fillContainer)
+    const std::function<void(const std::shared_ptr<const RunLines> &)> &fillContainer)
 {
-    const auto shown = static_cast<int64_t>(LineList.size());
-    const bool partial = shown < plan.lineCount;
-    std::optional<Message> message;
-    if (partial) {
-        message = Message {tr("The Container shows the first %L1 of the run's %L2 lines; no file "
-                              "was written.")
-                               .arg(shown)
-                               .arg(plan.lineCount)};
-    }
+    // Cancel writes no file in this run: the name held from an earlier
+    // dialog is not one the user chose now.
+    std::optional<QString> name;
     if (printToFile) {
         CommonDialog1.DefaultExt = QStringLiteral(".CTF");
-        // Cancel writes no file in this run: the name held from an earlier
-        // dialog is not one the user chose now.
-        if (const std::optional<QString> name = AskOutputFileName(CommonDialog1)) {
-            OutputFileName = *name;
-            // Every field was checked for its bytes when the run was planned.
-            std::optional<RecordStream> records = RecordStream::create(plan, CounterCount);
-            const WriteResult result = records
-                ? writeFile(OutputFileName, std::move(*records), plan.fileBytes)
-                : WriteResult {WriteOutcome::Failed,
-                    tr("A field holds a character without a "
-                       "Windows-1252 byte."),
-                    FileReplacement::untouched(OutputFileName)};
-            const QString inContainer = partial
-                ? tr("The Container shows the first %L1 lines").arg(shown)
-                : tr("The lines are in the Container");
-            switch (result.outcome) {
-            case WriteOutcome::Written:
-                message.reset();
-                if (result.cancelCameTooLate) {
-                    message = Message {tr("Cancel came after the last line was written into %1, "
-                                          "too late to keep its old contents: it holds the new "
-                                          "lines, whole.")
-                                           .arg(QDir::toNativeSeparators(OutputFileName))};
-                } else if (partial) {
-                    message = Message {tr("The file holds all %L1 lines; the Container shows the "
-                                          "first %L2.")
-                                           .arg(plan.lineCount)
-                                           .arg(shown)};
-                }
-                break;
-            case WriteOutcome::Cancelled:
-                message = Message {tr("The run was stopped before its file was written whole: "
-                                      "%1. %2.")
-                                       .arg(result.fileLeft, inContainer)};
-                break;
-            case WriteOutcome::Failed:
-                message = Message {tr("Kelvaro could not write the file %1:\n%2\n\n%3; %4.")
-                                       .arg(QDir::toNativeSeparators(OutputFileName), result.reason,
-                                           inContainer, result.fileLeft),
-                    true};
-                break;
-            }
-        }
+        name = AskOutputFileName(CommonDialog1);
     }
+    // The Container shows the run at once, whatever its size; the file is
+    // written after, in its own time.
     fillContainer(LineList);
-    return message;
+    if (!name)
+        return std::nullopt;
+
+    OutputFileName = *name;
+    // Every field was checked for its bytes when the run was planned.
+    std::optional<RecordStream> records = RecordStream::create(plan, CounterCount);
+    const WriteResult result = records
+        ? writeFile(OutputFileName, std::move(*records), plan.fileBytes)
+        : WriteResult {WriteOutcome::Failed,
+            tr("A field holds a character without a "
+               "Windows-1252 byte."),
+            FileReplacement::untouched(OutputFileName)};
+    switch (result.outcome) {
+    case WriteOutcome::Written:
+        if (!result.cancelCameTooLate)
+            return std::nullopt;
+        return Message {tr("Cancel came after the last line was written into %1, too late to "
+                           "keep its old contents: it holds the new lines, whole.")
+                            .arg(QDir::toNativeSeparators(OutputFileName))};
+    case WriteOutcome::Cancelled:
+        return Message {tr("The run was stopped before its file was written whole: %1. %2.")
+                            .arg(result.fileLeft, tr("The lines are in the Container"))};
+    case WriteOutcome::Failed:
+        break;
+    }
+    return Message {tr("Kelvaro could not write the file %1:\n%2\n\n%3; %4.")
+                        .arg(QDir::toNativeSeparators(OutputFileName), result.reason,
+                            tr("The lines are in the Container"), result.fileLeft),
+        true};
 }

@@ -3,6 +3,7 @@
 #include "runplan.h"
 
 #include "codepage.h"
+#include "countertexts.h"
 
 #include <QCoreApplication>
 
@@ -20,11 +21,15 @@ constexpr Wide LargestSize = Wide(std::numeric_limits<int64_t>::max());
 bool measureRun(RunPlan &plan, int counterCount, size_t newLineBytes)
 {
     const auto counters = static_cast<size_t>(counterCount);
-    std::array<CounterTextBytes, 3> texts {};
+    std::array<Wide, 3> utf8 {};
+    std::array<Wide, 3> ansi {};
     std::array<Wide, 3> counts {};
     Wide lines = 1;
     for (size_t k = 0; k < counters; ++k) {
-        texts[k] = counterTextBytes(plan.counters[k]);
+        const CounterTexts utf8Texts(plan.counters[k], TextEncoding::Utf8, 0);
+        const CounterTexts ansiTexts(plan.counters[k], TextEncoding::Windows1252, 0);
+        utf8[k] = static_cast<Wide>(utf8Texts.bytesBefore(utf8Texts.count()));
+        ansi[k] = static_cast<Wide>(ansiTexts.bytesBefore(ansiTexts.count()));
         counts[k] = static_cast<Wide>(valueCount(plan.counters[k]));
         lines *= counts[k];
     }
@@ -40,8 +45,8 @@ bool measureRun(RunPlan &plan, int counterCount, size_t newLineBytes)
         file += lines * bytes.size();
     }
     for (size_t k = 0; k < counters && lines > 0; ++k) {
-        text += lines / counts[k] * static_cast<Wide>(texts[k].utf8);
-        file += lines / counts[k] * static_cast<Wide>(texts[k].ansi);
+        text += lines / counts[k] * utf8[k];
+        file += lines / counts[k] * ansi[k];
     }
     if (text > LargestSize || (fileHasBytes && file > LargestSize))
         return false;

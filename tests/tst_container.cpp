@@ -4,7 +4,7 @@
 
 #include "container.h"
 #include "containerevents.h"
-#include "linebuffer.h"
+#include "runlines.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -513,7 +513,7 @@ void ContainerTest::screenReaderReadsRowsCaretAndSelection()
     // draws it, control pictures and wide characters included: pointing at
     // its left half finds that character again.
     m_box->setLines(
-        LineBuffer::product(LineBuffer("\r\n", 1), {"a\tb\x01xyz", "\xC3\xA9\xE2\x82\xACw"}));
+        std::make_shared<const RunLines>("a\tb\x01xyz\xC3\xA9\xE2\x82\xACw", "\r\n", 2));
     const QString shown = m_box->toPlainText();
     for (int offset = 0; offset < text->characterCount(); ++offset) {
         if (shown.at(offset) == u'\r' || shown.at(offset) == u'\n')
@@ -522,7 +522,7 @@ void ContainerTest::screenReaderReadsRowsCaretAndSelection()
         QCOMPARE(text->offsetAtPoint(drawn.center() - QPoint(drawn.width() / 4, 0)), offset);
     }
     // So it is in a long row, where one stretch ends and the next begins.
-    m_box->setLines(LineBuffer::product(LineBuffer("\r\n", 1), {std::string(3000, 'w')}));
+    m_box->setLines(std::make_shared<const RunLines>(std::string(3000, 'w'), "\r\n", 1));
     m_box->setSelection(2040, 2040);
     for (int offset = 2040; offset < 2060; ++offset) {
         const QRect drawn = text->characterRect(offset);
@@ -532,15 +532,11 @@ void ContainerTest::screenReaderReadsRowsCaretAndSelection()
 
 void ContainerTest::screenReaderIsToldRowsNotTextOfALargeText()
 {
-    std::vector<std::string> numbers;
-    numbers.reserve(300);
-    for (int n = 0; n < 300; ++n)
-        numbers.push_back(std::to_string(n));
-    const LineBuffer lines
-        = LineBuffer::product(LineBuffer::product(LineBuffer("\r\n", 1),
-                                  {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j"}),
-            numbers);
-    m_box->setLines(LineBuffer::product(lines, {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"}));
+    // "a 0 0" to "j 299 9".
+    const std::vector<CounterSettings> counters {{'a', 'j', 1, 1, true, true, false},
+        {0, 299, 1, 1, false, true, false}, {0, 9, 1, 1, false, true, false}};
+    m_box->setLines(std::make_shared<const RunLines>(
+        std::vector<std::string>(4), counters, TextEncoding::Utf8, "", "\r\n", 1 << 20));
     QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(m_box);
     setContainerEventSink(recordAccessibleEvent);
     const auto stopRecording = qScopeGuard([] { setContainerEventSink(nullptr); });

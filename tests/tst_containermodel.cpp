@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The Container's text model on large texts, checked against a plain string.
 #include "containermodel.h"
-#include "linebuffer.h"
+#include "runlines.h"
 
 #include <QTest>
 
@@ -18,15 +18,27 @@ Q_DECLARE_METATYPE(Edit)
 
 namespace {
 
-// A run's lines: "n-00" to "n-999999", each with CR LF.
-LineBuffer millionLines()
+using Lines = std::shared_ptr<const RunLines>;
+
+Lines runOf(std::vector<std::string> fields, std::vector<CounterSettings> counters)
 {
-    std::vector<std::string> numbers;
-    numbers.reserve(1000);
-    for (int n = 0; n < 1000; ++n)
-        numbers.push_back(std::to_string(n));
-    const LineBuffer first = LineBuffer::product(LineBuffer("\r\n", 1), {"n-"});
-    return LineBuffer::product(LineBuffer::product(first, numbers), numbers);
+    return std::make_shared<const RunLines>(
+        std::move(fields), std::move(counters), TextEncoding::Utf8, "", "\r\n", 1 << 20);
+}
+
+std::string textOf(const Lines &lines)
+{
+    std::string text(size_t(lines ? lines->size() : 0), '?');
+    if (lines)
+        lines->copy(0, lines->size(), text.data());
+    return text;
+}
+
+// A run's lines: "n-00" to "n-999999", each with CR LF.
+Lines millionLines()
+{
+    const CounterSettings numbers {0, 999, 1, 1, false, true, true};
+    return runOf({"n-", "", ""}, {numbers, numbers});
 }
 
 // Rows as a plain scan of the text sees them.
@@ -73,6 +85,7 @@ private slots:
     void randomEditsUndoAndRedo();
     void offsetsInUtf16();
     void clearGivesTheRunBack();
+    void editsOnATrillionLines();
 };
 
 void ContainerModelTest::editsMatchAPlainString_data()
@@ -102,9 +115,9 @@ void ContainerModelTest::editsMatchAPlainString()
     QFETCH(QList<Edit>, edits);
 
     ContainerModel model;
-    const LineBuffer lines = run ? millionLines() : LineBuffer();
+    const Lines lines = run ? millionLines() : nullptr;
     model.setLines(lines);
-    std::string expected = lines.text();
+    std::string expected = textOf(lines);
     compareRows(model, expected);
     for (Edit edit : edits) {
         edit.to = std::min(edit.to, expected.size());
@@ -116,7 +129,7 @@ void ContainerModelTest::editsMatchAPlainString()
     compareRows(model, expected);
     while (model.canUndo())
         model.undo();
-    QCOMPARE(model.text(0, model.size()), lines.text());
+    QCOMPARE(model.text(0, model.size()), textOf(lines));
 }
 
 void ContainerModelTest::randomEditsUndoAndRedo()
@@ -125,9 +138,9 @@ void ContainerModelTest::randomEditsUndoAndRedo()
     // are runs of Backspace or Delete, which undo at once; every undo tells
     // where the restored text stands, which is where the view puts the caret.
     ContainerModel model;
-    const LineBuffer lines = LineBuffer::product(LineBuffer("\r\n", 1), {"alpha", "beta", "γάμμα"});
+    const Lines lines = runOf({"γάμμα ", "."}, {{'A', 'C', 1, 1, true, true, false}});
     model.setLines(lines);
-    std::string expected = lines.text();
+    std::string expected = textOf(lines);
     std::vector<std::string> history {expected};
     std::vector<std::pair<size_t, size_t>> restored {{0, 0}};
     std::mt19937 random(20261209);
@@ -186,7 +199,7 @@ void ContainerModelTest::randomEditsUndoAndRedo()
 void ContainerModelTest::offsetsInUtf16()
 {
     ContainerModel model;
-    model.setLines(LineBuffer::product(LineBuffer("\r\n", 1), {"aé😀b"}));
+    model.setLines(std::make_shared<const RunLines>("aé😀b", "\r\n", 1));
     const std::string text = model.text(0, model.size());
     QCOMPARE(text,
         std::string("a\xc3\xa9\xf0\x9f\x98\x80"
@@ -203,7 +216,7 @@ void ContainerModelTest::offsetsInUtf16()
 void ContainerModelTest::clearGivesTheRunBack()
 {
     ContainerModel model;
-    const LineBuffer lines = millionLines();
+    const Lines lines = millionLines();
     model.setLines(lines);
     model.replace(10, 10, "x");
     const TextFragment copied = model.fragment(0, model.size());
@@ -212,9 +225,45 @@ void ContainerModelTest::clearGivesTheRunBack()
     QCOMPARE(model.rowCount(), size_t(1));
     QVERIFY(!model.canUndo());
     // What was copied before stays whole after the model lets go of it.
-    std::string expected = lines.text();
+    std::string expected = textOf(lines);
     expected.insert(10, "x");
     QCOMPARE(copied.bytes(), expected);
+}
+
+void ContainerModelTest::editsOnATrillionLines()
+{
+    // 65,536 x 65,536 x 256 lines, 2^40: no memory could hold their text, and
+    // nothing here makes more of it than it reads.
+    const CounterSettings wide {-32768, 32767, 0, 1, false, true, false};
+    const Lines lines = runOf({"", "", "", ""}, {wide, wide, {0, 255, 0, 1, false, true, false}});
+    const auto size = size_t(lines->size());
+    constexpr size_t Middle = size_t(1) << 39;
+    const std::string middleRow = " 0-32768 0";
+    ContainerModel model;
+    model.setLines(lines);
+    QCOMPARE(model.rowCount(), (size_t(1) << 40) + 1);
+    QCOMPARE(model.rowText(Middle), middleRow);
+    QCOMPARE(model.rowText(model.rowCount() - 2), " 32767 32767 255");
+
+    // Typing into the middle row and deleting across the last rows.
+    const size_t at = model.rowStart(Middle) + 3;
+    model.replace(at, at, "typed");
+    model.closeUndoStep();
+    model.replace(size + 5 - 30, size + 5, "");
+    QCOMPARE(model.size(), size - 25);
+    QCOMPARE(model.rowText(Middle), " 0-typed32768 0");
+    QCOMPARE(model.rowOf(at + 5), Middle);
+    QCOMPARE(model.rowCount(), (size_t(1) << 40) - 1);
+    QCOMPARE(model.utf16Offset(model.size()), model.size());
+    // A copy across the typed text keeps what it took, whatever comes after.
+    const TextFragment copied = model.fragment(at - 3, at + 12);
+    model.undo();
+    QCOMPARE(model.size(), size + 5);
+    model.undo();
+    QCOMPARE(model.size(), size);
+    QCOMPARE(model.rowText(Middle), middleRow);
+    QCOMPARE(model.text(size - 20, size), std::string("\r\n 32767 32767 255\r\n"));
+    QCOMPARE(copied.bytes(), std::string(" 0-typed32768 0"));
 }
 
 QTEST_GUILESS_MAIN(ContainerModelTest)

@@ -209,7 +209,6 @@ void FaultsTest::saveUntilKilled(const QString &folder)
         for (;;)
             pause();
     });
-    m_ui->window().module().containerLines = 1000;
     m_ui->answerSaveDialog(QDir(folder).filePath("out"));
     m_ui->click("Option3(2)");
     for (int k = 0; k < 3; ++k)

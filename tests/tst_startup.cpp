@@ -185,10 +185,10 @@ void StartUpTest::moduleValues()
     const RunModule &module = m_ui->window().module();
     QCOMPARE(QByteArray::fromStdString(module.NewLine), QByteArray("\r\n"));
     QCOMPARE(module.CounterCount, int16_t(1));
-    QCOMPARE(module.CounterList, std::vector<std::string>(11));
-    QCOMPARE(module.PrefixList.size(), size_t(11));
-    QCOMPARE(module.LineList.size(), size_t(11));
-    QCOMPARE(QByteArray::fromStdString(module.LineList.text()), QByteArray("\r\n").repeated(11));
+    QCOMPARE(module.LineList->lineCount(), 11);
+    std::string lines(size_t(module.LineList->size()), '?');
+    module.LineList->copy(0, module.LineList->size(), lines.data());
+    QCOMPARE(QByteArray::fromStdString(lines), QByteArray("\r\n").repeated(11));
     QCOMPARE(m_ui->containerText(), QString());
     QCOMPARE(m_ui->window().CommonDialog1.FileName, QStringLiteral("Test"));
 }
@@ -521,13 +521,13 @@ void StartUpTest::clearContainer()
     }
     m_ui->showTab(tab);
     const QStringList before = visibleState(*m_ui);
-    const size_t lines = m_ui->window().module().LineList.size();
+    const int64_t lines = m_ui->window().module().LineList->lineCount();
 
     m_ui->click("Command2");
     QCOMPARE(m_ui->containerText(), QString());
     QCOMPARE(m_ui->currentTab(), tab);
     QCOMPARE(visibleState(*m_ui), before);
-    QCOMPARE(m_ui->window().module().LineList.size(), lines);
+    QCOMPARE(m_ui->window().module().LineList->lineCount(), lines);
     QVERIFY(m_ui->messages().isEmpty());
 
     // The next run fills it again.

@@ -333,9 +333,7 @@ void Main::Form_Load()
     Option3(0)->setChecked(true);
     Option3_Click(0);
     m_module.CounterCount = 1;
-    m_module.CounterList.assign(11, std::string());
-    m_module.PrefixList = LineBuffer(m_module.NewLine, 11);
-    m_module.LineList = LineBuffer(m_module.NewLine, 11);
+    m_module.LineList = std::make_shared<const RunLines>(std::string_view(), m_module.NewLine, 11);
 }
 
 void Main::Command1_Click()
@@ -353,14 +351,14 @@ void Main::Command1_Click()
     // Emptied only once the run is sure to go ahead: a refused run keeps the
     // Container as it was.
     Text6->clear();
-    m_module.BuildLines(plan, m_module.containerLineLimit(plan));
+    m_module.BuildLines(plan);
     const std::optional<RunModule::Message> message = m_module.WriteLines(
         plan, Check3->checkState() == Qt::Checked, CommonDialog1,
         [this](const QString &path, RecordStream records, int64_t fileBytes) {
             return writeShowingProgress(
                 path, std::move(records), fileBytes, m_progressDelayMs, this);
         },
-        [this](const LineBuffer &lines) { Text6->setLines(lines); });
+        [this](const std::shared_ptr<const RunLines> &lines) { Text6->setLines(lines); });
     wait.release();
     if (message && message->problem)
         warn(message->text);

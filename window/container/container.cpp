@@ -5,7 +5,6 @@
 
 #include "containerevents.h"
 #include "containermime.h"
-#include "linebuffer.h"
 #include "utf8.h"
 
 #include <QAccessible>
@@ -103,7 +102,7 @@ Container::Container(QWidget *parent)
 
 Container::~Container() = default;
 
-void Container::setLines(const LineBuffer &lines)
+void Container::setLines(std::shared_ptr<const RunLines> lines)
 {
     // The primary selection stands for a selection in the text; with the text
     // gone it would only keep the old run's lines alive into the next run.
@@ -112,7 +111,7 @@ void Container::setLines(const LineBuffer &lines)
         && qobject_cast<const ContainerMimeData *>(clipboard->mimeData(QClipboard::Selection)))
         clipboard->clear(QClipboard::Selection);
     m_primary.stop();
-    m_model.setLines(lines);
+    m_model.setLines(std::move(lines));
     m_anchor = m_caret = 0;
     m_goalX = -1;
     m_widest = 0;
@@ -128,7 +127,7 @@ void Container::setLines(const LineBuffer &lines)
 
 void Container::clear()
 {
-    setLines(LineBuffer());
+    setLines(nullptr);
 }
 
 QString Container::toPlainText() const

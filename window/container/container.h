@@ -14,7 +14,7 @@
 #include <list>
 #include <memory>
 
-class LineBuffer;
+class RunLines;
 class QPainter;
 class QTextLayout;
 
@@ -29,8 +29,8 @@ public:
     explicit Container(QWidget *parent = nullptr);
     ~Container() override;
 
-    // Shows the run's lines, shared with the run: nothing is copied.
-    void setLines(const LineBuffer &lines);
+    // Shows the run's lines, shared with the run: they are made as they are shown.
+    void setLines(std::shared_ptr<const RunLines> lines);
     void clear();
 
     const ContainerModel &model() const { return m_model; }

@@ -2,7 +2,7 @@
 // The Container's piece table.
 #include "containermodel.h"
 
-#include "linebuffer.h"
+#include "runlines.h"
 #include "utf8.h"
 
 #include <algorithm>
@@ -25,49 +25,48 @@ std::vector<size_t> indexLineFeeds(std::string_view bytes)
     return after;
 }
 
-// A run's lines as the Container's first source. Its index is the run's own
-// list of line starts, unless some line holds a line feed of its own.
+// A run's lines as the Container's first source, made where they are read.
 class RunSource final : public TextSource
 {
 public:
-    explicit RunSource(const LineBuffer &lines)
-        : m_lines(lines)
-    {
-        const std::string &newLine = lines.newLine();
-        m_ownIndex = lines.linesHoldLineFeeds() || newLine.empty() || newLine.back() != '\n'
-            || newLine.find('\n') + 1 != newLine.size();
-        if (m_ownIndex)
-            m_afterLineFeeds = indexLineFeeds(lines.text());
-    }
+    explicit RunSource(std::shared_ptr<const RunLines> lines)
+        : m_lines(std::move(lines))
+    { }
 
-    const char *data() const override { return m_lines.text().data(); }
-    size_t utf16Units(size_t from, size_t to) const override
+    void copy(size_t from, size_t to, char *out) const override
     {
-        if (!m_asciiKnown) {
-            m_ascii = m_lines.isAscii();
-            m_asciiKnown = true;
-        }
-        return m_ascii ? to - from : TextSource::utf16Units(from, to);
+        m_lines->copy(signedOf(from), signedOf(to), out);
     }
-    size_t lineFeedCount() const override
+    char byteAt(size_t offset) const override { return m_lines->byteAt(signedOf(offset)); }
+    size_t lineFeedCount() const override { return sizeOf(m_lines->lineFeedCount()); }
+    size_t lineFeedsBefore(size_t offset) const override
     {
-        return m_ownIndex ? m_afterLineFeeds.size() : m_lines.size();
+        return sizeOf(m_lines->lineFeedsBefore(signedOf(offset)));
     }
     size_t afterLineFeed(size_t index) const override
     {
-        if (m_ownIndex)
-            return m_afterLineFeeds[index];
-        // Every line ends with the line break, so a line feed ends where the next line starts.
-        const std::vector<size_t> &starts = m_lines.starts();
-        return index + 1 < starts.size() ? starts[index + 1] : m_lines.text().size();
+        return sizeOf(m_lines->afterLineFeed(signedOf(index)));
+    }
+    size_t utf16Units(size_t from, size_t to) const override
+    {
+        if (m_lines->isAscii())
+            return to - from;
+        return sizeOf(m_lines->utf16Before(signedOf(to)) - m_lines->utf16Before(signedOf(from)));
+    }
+    size_t offsetOfUtf16(size_t from, size_t units) const override
+    {
+        if (m_lines->isAscii())
+            return from + units;
+        return sizeOf(
+            m_lines->offsetOfUtf16(m_lines->utf16Before(signedOf(from)) + signedOf(units)));
     }
 
 private:
-    LineBuffer m_lines;
-    mutable bool m_asciiKnown = false;
-    mutable bool m_ascii = false;
-    bool m_ownIndex = false;
-    std::vector<size_t> m_afterLineFeeds;
+    // A run's size is measured to fit a signed 64-bit count before it is made.
+    static int64_t signedOf(size_t value) { return static_cast<int64_t>(value); }
+    static size_t sizeOf(int64_t value) { return static_cast<size_t>(value); }
+
+    std::shared_ptr<const RunLines> m_lines;
 };
 
 TextPiece slice(const TextPiece &piece, size_t from, size_t to)
@@ -84,9 +83,27 @@ TextPiece slice(const TextPiece &piece, size_t from, size_t to)
 class TypedSource final : public TextSource
 {
 public:
-    const char *data() const override { return m_bytes.data(); }
+    void copy(size_t from, size_t to, char *out) const override
+    {
+        std::memcpy(out, m_bytes.data() + from, to - from);
+    }
+    char byteAt(size_t offset) const override { return m_bytes[offset]; }
     size_t lineFeedCount() const override { return m_afterLineFeeds.size(); }
+    size_t lineFeedsBefore(size_t offset) const override
+    {
+        // A line feed at p is indexed as p + 1.
+        return size_t(std::upper_bound(m_afterLineFeeds.begin(), m_afterLineFeeds.end(), offset)
+            - m_afterLineFeeds.begin());
+    }
     size_t afterLineFeed(size_t index) const override { return m_afterLineFeeds[index]; }
+    size_t utf16Units(size_t from, size_t to) const override
+    {
+        return ::utf16Units(std::string_view(m_bytes).substr(from, to - from));
+    }
+    size_t offsetOfUtf16(size_t from, size_t units) const override
+    {
+        return from + bytesOfUtf16Units(std::string_view(m_bytes).substr(from), units);
+    }
 
     // Whether text fits without moving the bytes already typed.
     bool hasRoomFor(std::string_view text) const
@@ -110,38 +127,6 @@ private:
     std::vector<size_t> m_afterLineFeeds;
 };
 
-size_t TextSource::lineFeedsUpTo(size_t offset) const
-{
-    // Binary search over the index, whichever way the source keeps it.
-    size_t low = 0;
-    size_t high = lineFeedCount();
-    while (low < high) {
-        const size_t middle = low + (high - low) / 2;
-        if (afterLineFeed(middle) <= offset)
-            low = middle + 1;
-        else
-            high = middle;
-    }
-    return low;
-}
-
-size_t TextSource::utf16Units(size_t from, size_t to) const
-{
-    return ::utf16Units(std::string_view(data() + from, to - from));
-}
-
-size_t TextSource::lineFeedsIn(size_t from, size_t to) const
-{
-    // A line feed at p is indexed as p + 1, so those in from..to are the
-    // entries in from + 1..to + 1.
-    return lineFeedsUpTo(to) - lineFeedsUpTo(from);
-}
-
-size_t TextSource::afterLineFeedFrom(size_t from, size_t n) const
-{
-    return afterLineFeed(lineFeedsUpTo(from) + n);
-}
-
 std::string TextFragment::bytes() const
 {
     std::string out;
@@ -155,14 +140,15 @@ ContainerModel::ContainerModel()
     clear();
 }
 
-void ContainerModel::setLines(const LineBuffer &lines)
+void ContainerModel::setLines(std::shared_ptr<const RunLines> lines)
 {
     clear();
-    if (lines.text().empty())
+    if (!lines || lines->size() == 0)
         return;
-    auto source = std::make_shared<RunSource>(lines);
+    const auto size = static_cast<size_t>(lines->size());
+    auto source = std::make_shared<RunSource>(std::move(lines));
     const size_t lineFeeds = source->lineFeedCount();
-    m_pieces.push_back({std::move(source), 0, lines.text().size(), lineFeeds});
+    m_pieces.push_back({std::move(source), 0, size, lineFeeds});
     reindex();
 }
 
@@ -225,7 +211,7 @@ char ContainerModel::byteAt(size_t offset) const
 {
     const size_t index = pieceAt(offset);
     const TextPiece &piece = m_pieces.at(index);
-    return piece.source->data()[piece.start + offset - pieceStart(index)];
+    return piece.source->byteAt(piece.start + offset - pieceStart(index));
 }
 
 std::string ContainerModel::text(size_t from, size_t to) const
@@ -425,7 +411,6 @@ size_t ContainerModel::offsetOfUtf16(size_t utf16) const
     size_t units = index == 0 ? 0 : m_utf16Ends[index - 1];
     if (m_utf16Ends[index] - units == piece.length)
         return pieceStart(index) + utf16 - units;
-    return pieceStart(index)
-        + bytesOfUtf16Units(
-            std::string_view(piece.source->data() + piece.start, piece.length), utf16 - units);
+    return pieceStart(index) + piece.source->offsetOfUtf16(piece.start, utf16 - units)
+        - piece.start;
 }

@@ -1,17 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The Container's text: a run's lines, shared and never copied, with the user's
-// edits kept apart from them.
+// The Container's text: a run's lines, made on demand and never copied, with
+// the user's edits kept apart from them.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-class LineBuffer;
+class RunLines;
 
-// Bytes that never change where they are, with an index of their line feeds.
+// Bytes that never change where they are, and what lies before any offset.
 class TextSource;
 class TypedSource;
 
@@ -31,7 +32,8 @@ class TextFragment
 public:
     size_t size() const { return m_size; }
     std::string bytes() const;
-    // Calls visit with the fragment's bytes, a stretch at a time.
+    // Calls visit with the fragment's bytes, a stretch of at most a few
+    // megabytes at a time.
     template<typename Visit>
     void forEachChunk(Visit visit) const;
 
@@ -44,14 +46,14 @@ private:
 // UTF-8 text as a table of pieces: every edit and every look-up costs the number
 // of pieces (a few per edit), never the length of the text. Rows end at line
 // feeds; a carriage return before a line feed belongs to the row's break.
-// Offsets are bytes.
+// Offsets and rows are 64-bit: a run's text may hold 2^48 rows.
 class ContainerModel
 {
 public:
     ContainerModel();
 
     // Shows the run's lines as they are; the history of edits is dropped.
-    void setLines(const LineBuffer &lines);
+    void setLines(std::shared_ptr<const RunLines> lines);
     // Empties the text and gives back everything it held.
     void clear();
 
@@ -137,25 +139,39 @@ class TextSource
 {
 public:
     virtual ~TextSource() = default;
-    virtual const char *data() const = 0;
-    // The offsets just after each line feed, in order.
+    virtual void copy(size_t from, size_t to, char *out) const = 0;
+    virtual char byteAt(size_t offset) const = 0;
+    // The line feeds: how many there are, how many lie before an offset, and
+    // the offset just after the index-th (from 0).
     virtual size_t lineFeedCount() const = 0;
+    virtual size_t lineFeedsBefore(size_t offset) const = 0;
     virtual size_t afterLineFeed(size_t index) const = 0;
-    // UTF-16 code units in from..to, which start and end on whole characters.
-    virtual size_t utf16Units(size_t from, size_t to) const;
+    // UTF-16 code units in from..to, which start and end on whole characters,
+    // and the offset of the character that starts units after from.
+    virtual size_t utf16Units(size_t from, size_t to) const = 0;
+    virtual size_t offsetOfUtf16(size_t from, size_t units) const = 0;
 
-    // Line feeds in from..to.
-    size_t lineFeedsIn(size_t from, size_t to) const;
+    size_t lineFeedsIn(size_t from, size_t to) const
+    {
+        return lineFeedsBefore(to) - lineFeedsBefore(from);
+    }
     // The offset after the n-th line feed at or after from (n counts from 0).
-    size_t afterLineFeedFrom(size_t from, size_t n) const;
-
-private:
-    size_t lineFeedsUpTo(size_t offset) const;
+    size_t afterLineFeedFrom(size_t from, size_t n) const
+    {
+        return afterLineFeed(lineFeedsBefore(from) + n);
+    }
 };
 
 template<typename Visit>
 void TextFragment::forEachChunk(Visit visit) const
 {
-    for (const TextPiece &piece : m_pieces)
-        visit(std::string_view(piece.source->data() + piece.start, piece.length));
+    constexpr size_t ChunkBytes = size_t(4) << 20;
+    std::string chunk;
+    for (const TextPiece &piece : m_pieces) {
+        for (size_t done = 0; done < piece.length; done += chunk.size()) {
+            chunk.resize(std::min(ChunkBytes, piece.length - done));
+            piece.source->copy(piece.start + done, piece.start + done + chunk.size(), chunk.data());
+            visit(std::string_view(chunk));
+        }
+    }
 }
