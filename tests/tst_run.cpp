@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
@@ -67,6 +68,7 @@ private slots:
     void lines();
     void sixteenByteFile();
     void printToFileUnticked();
+    void everyRunWholeInTheContainer();
     void cancelWritesNoFile();
     void existingFileIsReplaced();
     void extensionIsJoinedOnce_data();
@@ -184,6 +186,40 @@ void RunTest::printToFileUnticked()
     QCOMPARE(m_ui->saveDialogsShown(), 0);
     QCOMPARE(m_ui->container()->model().rowCount(), size_t(12));
     QVERIFY(QDir(m_dir->path()).isEmpty());
+}
+
+void RunTest::everyRunWholeInTheContainer()
+{
+    // 65,536 values on each of three counters: 2^48 lines, shown at once.
+    Steps steps {{"click", "Check3", {}}, {"click", "Option3(2)", {}}};
+    for (int k = 0; k < 3; ++k)
+        steps += {{"paste", element("Text2", k), "-32768"}, {"type", element("Text3", k), "32767"}};
+    for (int j = 0; j < 4; ++j)
+        steps += {"erase", element("Text5", j), {}};
+    m_ui->perform(steps);
+    m_ui->pressDoIt();
+    QVERIFY(m_ui->messages().isEmpty());
+    Container *box = m_ui->container();
+    const ContainerModel &text = box->model();
+    QCOMPARE(text.rowCount(), (size_t(1) << 48) + 1);
+    QCOMPARE(text.rowText(0), std::string("-32768-32768-32768"));
+
+    // To the end and back, by keys, with the view following the caret.
+    m_ui->press("Text6", Qt::Key_End, Qt::ControlModifier);
+    QCOMPARE(box->caretOffset(), text.size());
+    QCOMPARE(box->verticalScrollBar()->value(), box->verticalScrollBar()->maximum());
+    QTest::keyClicks(box, "end");
+    QCOMPARE(text.rowText(text.rowCount() - 1), std::string("end"));
+    QCOMPARE(text.rowText(text.rowCount() - 2), std::string(" 32767 32767 32767"));
+    QTest::keyClick(box, Qt::Key_Home, Qt::ControlModifier);
+    QCOMPARE(box->caretOffset(), size_t(0));
+    QCOMPARE(box->verticalScrollBar()->value(), 0);
+    QTest::keyClick(box, Qt::Key_PageDown);
+    QVERIFY(text.rowOf(box->caretOffset()) > 0);
+
+    QTest::keyClick(box, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(text.rowCount(), (size_t(1) << 48) + 1);
+    QCOMPARE(text.rowText(text.rowCount() - 1), std::string());
 }
 
 void RunTest::cancelWritesNoFile()
