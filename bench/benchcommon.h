@@ -53,14 +53,11 @@ struct Workload
     std::vector<Counter> counters;
     Targets targets;
     bool peerOnce = false;
-    // Too large for the Container, so run without "print to file", which
-    // planRun refuses; printed, the window would stream it to its file.
-    bool refused = false;
     std::array<QString, 4> fields = StartUpFields;
 };
 
 extern const std::vector<Workload> Workloads;
-// The largest run the window accepts.
+// Eight million lines: the largest run the Container took when it held the run's text.
 const Workload &atLimit();
 
 struct Failure : std::runtime_error

@@ -2,7 +2,7 @@
 // Checks counter pieces and combined lines for arbitrary counter settings and fields.
 #include "codepage.h"
 #include "counterlist.h"
-#include "linebuffer.h"
+#include "runlines.h"
 #include "runmodule.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -292,14 +292,14 @@ void checkLines(const Run &run)
     module.CounterCount = static_cast<int16_t>(run.counterCount);
     module.NewLine = "\r\n";
     module.BuildLines(plan);
-    const LineBuffer &lines = module.LineList;
+    const RunLines &lines = *module.LineList;
 
-    if (static_cast<int64_t>(lines.size()) != run.lineCount)
-        fault("%d counters made %zu lines, expected %lld", run.counterCount, lines.size(),
-            static_cast<long long>(run.lineCount));
-    if (static_cast<int64_t>(lines.text().size()) != run.textBytes)
-        fault("%d counters made %zu bytes of text, expected %lld", run.counterCount,
-            lines.text().size(), static_cast<long long>(run.textBytes));
+    if (lines.lineCount() != run.lineCount)
+        fault("%d counters made %lld lines, expected %lld", run.counterCount,
+            static_cast<long long>(lines.lineCount()), static_cast<long long>(run.lineCount));
+    if (lines.size() != run.textBytes)
+        fault("%d counters made %lld bytes of text, expected %lld", run.counterCount,
+            static_cast<long long>(lines.size()), static_cast<long long>(run.textBytes));
     if (run.lineCount == 0)
         return;
 
@@ -307,7 +307,9 @@ void checkLines(const Run &run)
         std::string whole;
         for (int64_t i = 0; i < run.lineCount; ++i)
             whole += expectedLine(run, i) + "\r\n";
-        if (lines.text() != whole)
+        std::string text(static_cast<size_t>(lines.size()), '?');
+        lines.copy(0, lines.size(), text.data());
+        if (text != whole)
             fault("%d counters: the text differs from the lines in order", run.counterCount);
     }
     // Evenly spaced lines, which include the first and the last, then scattered ones.
@@ -315,11 +317,10 @@ void checkLines(const Run &run)
         const int64_t index = t < SampledLines
             ? (run.lineCount - 1) * t / (SampledLines - 1)
             : static_cast<int64_t>((uint64_t(t) * 2654435761u) % uint64_t(run.lineCount));
-        if (lines.line(static_cast<size_t>(index)) != expectedLine(run, index))
-            fault("%d counters: line %lld is \"%.*s\", expected \"%s\"", run.counterCount,
-                static_cast<long long>(index),
-                static_cast<int>(lines.line(static_cast<size_t>(index)).size()),
-                lines.line(static_cast<size_t>(index)).data(), expectedLine(run, index).c_str());
+        const std::string line = lines.line(index);
+        if (line != expectedLine(run, index) + "\r\n")
+            fault("%d counters: line %lld is \"%s\", expected \"%s\"", run.counterCount,
+                static_cast<long long>(index), line.c_str(), expectedLine(run, index).c_str());
     }
 }
 
@@ -376,14 +377,10 @@ void checkPlan(const Run &run, bool printToFile)
         std::string bytes;
         fieldsWritable = fieldsWritable && appendAnsi(bytes, field);
     }
-    // Only a run that fills the Container alone must fit in memory; a file takes any size.
-    const bool inMemory
-        = run.lineCount <= RunModule::MaxLines && run.textBytes <= RunModule::MaxTextBytes;
-    const bool fits = !anyEmpty && (printToFile ? fieldsWritable : inMemory);
+    // The Container and the file take a run of any size that 64 bits can count.
+    const bool fits = !anyEmpty && (!printToFile || fieldsWritable);
     const bool surelyFits = fits
-        && (printToFile
-            || static_cast<double>(widestLine) * static_cast<double>(run.lineCount)
-                <= static_cast<double>(RunModule::MaxTextBytes));
+        && static_cast<double>(widestLine) * static_cast<double>(run.lineCount) <= 0x1p62;
 
     if (const QString *problem = std::get_if<QString>(&result)) {
         if (surelyFits)
