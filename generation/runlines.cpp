@@ -112,6 +112,8 @@ int64_t RunLines::before(int64_t line, Measure measure) const
     // Each counter's value changes every period lines and comes round every
     // period x count lines. Before line r lie whole rounds, then whole periods
     // of the values before r's, then part of the period of r's own value.
+    if (m_lineCount == 0)
+        return 0;
     int64_t total = line * m_fixedMeasures[measure];
     for (size_t k = 0; k < m_counters.size(); ++k) {
         const int64_t period = m_periods[k];
