@@ -375,17 +375,21 @@ size_t RunLines::Writer::fill(char *out, size_t capacity)
 char *RunLines::Writer::fillShort(char *out, const char *limit)
 {
     const RunLines &lines = *m_lines;
-    int32_t &place = m_places[lines.m_counters.size() - 1];
+    // Kept in locals: the copies through out could otherwise touch any member.
+    int32_t &last = m_places[lines.m_counters.size() - 1];
     const int32_t count = lines.m_counters.back().count();
     const size_t headSize = m_head.size();
     const char *const joined = lines.m_joined.data();
     const uint8_t *const sizes = lines.m_joinedSizes.data();
+    const std::array<char, Block> headBlock = m_headBlock;
+    int32_t place = last;
     for (; place < count && limit - out >= static_cast<std::ptrdiff_t>(2 * Block); ++place) {
         const auto index = static_cast<size_t>(place);
-        std::memcpy(out, m_headBlock.data(), Block);
+        std::memcpy(out, headBlock.data(), Block);
         std::memcpy(out + headSize, joined + index * Block, Block);
         out += headSize + sizes[index];
     }
+    last = place;
     return out;
 }
 
@@ -393,15 +397,18 @@ char *RunLines::Writer::fillExact(char *out, const char *limit)
 {
     const RunLines &lines = *m_lines;
     const CounterTexts &counter = lines.m_counters.back();
-    int32_t &place = m_places[lines.m_counters.size() - 1];
+    int32_t &last = m_places[lines.m_counters.size() - 1];
     const std::string_view head = m_head;
     const std::string_view tail = lines.m_fixed.back().text;
     const size_t framing = head.size() + tail.size();
-    for (; place < counter.count(); ++place) {
+    const int32_t count = counter.count();
+    int32_t place = last;
+    for (; place < count; ++place) {
         const std::string_view text = counter.text(place, m_scratch);
         if (static_cast<size_t>(limit - out) < framing + text.size())
             break;
         out = put(put(put(out, head), text), tail);
     }
+    last = place;
     return out;
 }
