@@ -5,6 +5,7 @@
 
 #include "containermodel.h"
 #include "rowstretches.h"
+#include "scrollmapping.h"
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
@@ -26,8 +27,17 @@ class Container : public QAbstractScrollArea
     Q_OBJECT
 
 public:
+    // A copy takes at most this much of the text: beyond it the bytes would
+    // be made whole for whoever pastes, and a file is the better way to them.
+    static constexpr size_t MaxCopyBytes = size_t(1) << 30;
+
     explicit Container(QWidget *parent = nullptr);
     ~Container() override;
+
+    // Tests lower these to reach their edges with small texts; the scroll
+    // limit takes effect with the next lines shown.
+    size_t copyLimit = MaxCopyBytes;
+    std::uint64_t scrollLimit = ScrollMapping::Limit;
 
     // Shows the run's lines, shared with the run: nothing is copied.
     void setLines(const LineBuffer &lines);
@@ -58,16 +68,22 @@ public:
 
     void undo();
     void redo();
+    // A selection larger than copyLimit is not copied, and a cut of it
+    // deletes nothing: copyRefused says why.
     void cut();
-    void copy() const;
+    void copy();
     void paste();
     void deleteSelection();
     // Replaces the bytes from..to (whole characters) as typing would, as one
     // undo step; the caret goes after the new text.
     void replaceText(size_t from, size_t to, const QString &text);
 
+signals:
+    void copyRefused(const QString &message);
+
 protected:
     bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
@@ -122,7 +138,9 @@ private:
     void replaceRange(size_t from, size_t to, const std::string &utf8);
     void afterEdit(size_t from, size_t removed, size_t inserted, size_t caret);
     void insertFromMime(const class QMimeData *mime, size_t at);
-    void publishSelection(QClipboard::Mode mode) const;
+    bool copyOrRefuse();
+    // False when the selection is empty or larger than copyLimit.
+    bool publishSelection(QClipboard::Mode mode) const;
     // Not between the carriage return and line feed of a row's break.
     size_t outsideBreak(size_t offset) const;
     std::pair<size_t, size_t> wordAround(size_t offset) const;
@@ -131,7 +149,13 @@ private:
 
     int rowHeight() const;
     int visibleRows() const;
-    size_t firstVisibleRow() const;
+    size_t firstVisibleRow() const { return m_topRow; }
+    // Where a row is drawn; rows far out of view are placed just beyond it.
+    int yOfRow(size_t row) const;
+    void scrollTo(size_t topRow);
+    void scrollBy(long long rows);
+    void scrollBarAction(int action);
+    void wheelBy(const class QWheelEvent &event);
     const RowStretches *stretchesOf(size_t row) const;
     Piece pieceHolding(size_t row, size_t offset) const;
     Piece pieceAtX(size_t row, qreal x) const;
@@ -157,6 +181,13 @@ private:
     int m_widest = 0;
     size_t m_widestRow = 0;
     size_t m_rowCount = 1;
+    // The top row is the view's own; the vertical scroll bar shows it
+    // through the mapping, and m_settingBar marks the bar being set from it.
+    size_t m_topRow = 0;
+    ScrollMapping m_scroll;
+    bool m_settingBar = false;
+    // A fine wheel's turn, until it makes a notch.
+    int m_wheelAngle = 0;
     std::unique_ptr<CharWidths> m_widths;
     // The long rows met lately, with their stretches; kept in step with edits.
     struct LongRow
