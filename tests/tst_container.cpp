@@ -115,6 +115,7 @@ private slots:
     void contextMenuOffersTheEditCommands();
     void screenReaderReadsRowsCaretAndSelection();
     void screenReaderIsToldRowsNotTextOfALargeText();
+    void screenReaderReadsAWindowOfATextTooLongToCount();
 
 private:
     std::unique_ptr<WindowDriver> m_ui;
@@ -713,6 +714,69 @@ void ContainerTest::screenReaderIsToldRowsNotTextOfALargeText()
     m_ui->click("Command2");
     QVERIFY(sentToScreenReader.contains({QAccessible::DescriptionChanged, 0}));
     QCOMPARE(accessible->text(QAccessible::Description), QStringLiteral("empty"));
+}
+
+void ContainerTest::screenReaderReadsAWindowOfATextTooLongToCount()
+{
+    // Lowered limits stand for a text longer than an int counts: a window of
+    // about 200 units around the caret, of a text of about 5,000.
+    std::vector<std::string> numbers;
+    for (int n = 0; n < 1000; ++n)
+        numbers.push_back(std::to_string(n));
+    m_box->readerWindow().wholeUnits = 1000;
+    m_box->readerWindow().spanUnits = 200;
+    m_box->setLines(LineBuffer::product(LineBuffer("\r\n", 1), numbers));
+    QAccessibleTextInterface *text = QAccessible::queryAccessibleInterface(m_box)->textInterface();
+    setContainerEventSink(recordAccessibleEvent);
+    const auto stopRecording = qScopeGuard([] { setContainerEventSink(nullptr); });
+
+    // The window's rows are whole and in order, the caret's among them, its
+    // offsets its own. The text ends with a break, so with an empty row.
+    auto checkWindow = [text](int caretRow) {
+        QStringList rows = text->text(0, text->characterCount()).split(QStringLiteral("\r\n"));
+        if (rows.last().isEmpty())
+            rows.removeLast();
+        QVERIFY(text->characterCount() <= 400);
+        QVERIFY(rows.size() > 10);
+        for (qsizetype k = 1; k < rows.size(); ++k)
+            QCOMPARE(rows[k].toInt(), rows.first().toInt() + k);
+        int start = 0;
+        int end = 0;
+        const QString caretRowText
+            = text->textAtOffset(text->cursorPosition(), QAccessible::LineBoundary, &start, &end);
+        QCOMPARE(caretRowText, QString::number(caretRow) + QStringLiteral("\r\n"));
+    };
+    checkWindow(0);
+    if (QTest::currentTestFailed())
+        return;
+
+    sentToScreenReader.clear();
+    QTest::keyClick(m_box, Qt::Key_End, Qt::ControlModifier);
+    QVERIFY(sentToScreenReader.contains({QAccessible::TextUpdated, 0}));
+    QCOMPARE(text->cursorPosition(), text->characterCount());
+
+    // Within the window the caret moves and types without a new one.
+    sentToScreenReader.clear();
+    const int before = text->cursorPosition();
+    QTest::keyClick(m_box, Qt::Key_Up);
+    QCOMPARE(text->cursorPosition(), before - 5);
+    checkWindow(999);
+    if (QTest::currentTestFailed())
+        return;
+    QTest::keyClick(m_box, Qt::Key_X);
+    QVERIFY(!sentToScreenReader.contains({QAccessible::TextUpdated, 0}));
+    int start = 0;
+    int end = 0;
+    QCOMPARE(text->textAtOffset(text->cursorPosition(), QAccessible::LineBoundary, &start, &end),
+        QStringLiteral("x999\r\n"));
+    QCOMPARE(end - start, 6);
+
+    // Leaving it makes the next.
+    sentToScreenReader.clear();
+    QTest::keyClick(m_box, Qt::Key_Home, Qt::ControlModifier);
+    QVERIFY(sentToScreenReader.contains({QAccessible::TextUpdated, 0}));
+    QCOMPARE(text->cursorPosition(), 0);
+    checkWindow(0);
 }
 
 QTEST_MAIN(ContainerTest)

@@ -119,6 +119,8 @@ void Container::setLines(const LineBuffer &lines)
         clipboard->clear(QClipboard::Selection);
     m_primary.stop();
     m_model.setLines(lines);
+    m_reader.edited(0, 0, 0);
+    m_reader.follow(0);
     m_anchor = m_caret = 0;
     m_goalX = -1;
     m_widest = 0;
@@ -129,7 +131,7 @@ void Container::setLines(const LineBuffer &lines)
     m_topRow = 0;
     updateScrollBars();
     viewport()->update();
-    notifyTextReplaced(this, m_model, m_caret);
+    notifyTextReplaced(this, m_reader, m_caret);
 }
 
 void Container::clear()
@@ -166,7 +168,9 @@ void Container::selectAll()
     m_primary.start(0, this);
     restartBlinking();
     viewport()->update();
-    notifySelection(this, m_model, std::min(m_anchor, m_caret), std::max(m_anchor, m_caret));
+    if (m_reader.follow(m_caret))
+        notifyTextReplaced(this, m_reader, m_caret);
+    notifySelection(this, m_reader, std::min(m_anchor, m_caret), std::max(m_anchor, m_caret));
 }
 
 void Container::selectAllOnFocus()
@@ -179,7 +183,7 @@ void Container::selectAllOnFocus()
     m_primary.stop();
     restartBlinking();
     viewport()->update();
-    notifyCaret(this, m_model, m_caret);
+    tellCaret();
 }
 
 void Container::deselect()
@@ -189,7 +193,7 @@ void Container::deselect()
     m_anchor = m_caret;
     m_selectedOnFocus = false;
     viewport()->update();
-    notifySelection(this, m_model, std::min(m_anchor, m_caret), std::max(m_anchor, m_caret));
+    notifySelection(this, m_reader, std::min(m_anchor, m_caret), std::max(m_anchor, m_caret));
 }
 
 void Container::undo()
@@ -300,7 +304,7 @@ void Container::replaceRange(size_t from, size_t to, const std::string &utf8)
 {
     if (from == to && utf8.empty())
         return;
-    notifyRemoval(this, m_model, from, to);
+    notifyRemoval(this, m_reader, from, to);
     m_model.replace(from, to, utf8);
     afterEdit(from, to - from, utf8.size(), from + utf8.size());
 }
@@ -351,11 +355,21 @@ void Container::afterEdit(size_t from, size_t removed, size_t inserted, size_t c
     ensureCaretVisible();
     restartBlinking();
     viewport()->update();
-    if (removed == 0 && inserted == 0)
-        notifyTextReplaced(this, m_model, m_caret);
+    m_reader.edited(from, removed, inserted);
+    if (m_reader.follow(m_caret) || (removed == 0 && inserted == 0)) {
+        notifyTextReplaced(this, m_reader, m_caret);
+        return;
+    }
+    notifyInsertion(this, m_reader, from, from + inserted);
+    notifyCaret(this, m_reader, m_caret);
+}
+
+void Container::tellCaret()
+{
+    if (m_reader.follow(m_caret))
+        notifyTextReplaced(this, m_reader, m_caret);
     else
-        notifyInsertion(this, m_model, from, from + inserted);
-    notifyCaret(this, m_model, m_caret);
+        notifyCaret(this, m_reader, m_caret);
 }
 
 int Container::rowHeight() const
@@ -758,9 +772,9 @@ void Container::moveCaret(size_t to, bool extend)
     restartBlinking();
     if (hasSelectedText())
         m_primary.start(0, this);
-    notifyCaret(this, m_model, m_caret);
+    tellCaret();
     if (wasSelected || hasSelectedText())
-        notifySelection(this, m_model, std::min(m_anchor, m_caret), std::max(m_anchor, m_caret));
+        notifySelection(this, m_reader, std::min(m_anchor, m_caret), std::max(m_anchor, m_caret));
 }
 
 bool Container::event(QEvent *event)
@@ -1106,9 +1120,11 @@ QVariant Container::inputMethodQuery(Qt::InputMethodQuery query) const
     case Qt::ImAnchorPosition:
         return columnIn(anchorInPiece ? m_anchor : m_caret);
     case Qt::ImCurrentSelection:
+        // Only a selection within the piece, so never more than a stretch.
         if (!anchorInPiece)
             return QString();
-        return selectedText();
+        return QString::fromStdString(piece.bytes.substr(std::min(m_anchor, m_caret) - piece.from,
+            std::max(m_anchor, m_caret) - std::min(m_anchor, m_caret)));
     default:
         return QAbstractScrollArea::inputMethodQuery(query);
     }

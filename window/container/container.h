@@ -4,6 +4,7 @@
 #pragma once
 
 #include "containermodel.h"
+#include "readerwindow.h"
 #include "rowstretches.h"
 #include "scrollmapping.h"
 
@@ -44,6 +45,9 @@ public:
     void clear();
 
     const ContainerModel &model() const { return m_model; }
+    // What a screen reader is shown of the text; tests lower its limits.
+    const ReaderWindow &readerWindow() const { return m_reader; }
+    ReaderWindow &readerWindow() { return m_reader; }
     // The whole text; as large as the text, so for small texts.
     QString toPlainText() const;
     QString selectedText() const;
@@ -137,6 +141,9 @@ private:
     void replaceSelection(const QString &text);
     void replaceRange(size_t from, size_t to, const std::string &utf8);
     void afterEdit(size_t from, size_t removed, size_t inserted, size_t caret);
+    // Tells a screen reader where the caret stands, and the text it now
+    // reads when the caret took the reader's window along.
+    void tellCaret();
     void insertFromMime(const class QMimeData *mime, size_t at);
     bool copyOrRefuse();
     // False when the selection is empty or larger than copyLimit.
@@ -172,6 +179,7 @@ private:
     void restartBlinking();
 
     ContainerModel m_model;
+    ReaderWindow m_reader {m_model};
     size_t m_anchor = 0;
     size_t m_caret = 0;
     // Where Up and Down try to keep the caret, in pixels from the row's start.
