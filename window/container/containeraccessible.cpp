@@ -225,7 +225,8 @@ private:
             --nearTo;
         const QString nearby = QString::fromStdString(model().text(nearFrom, nearTo));
         const int nearOffset = toUtf16(nearFrom);
-        int position = std::clamp(offset - nearOffset, 0, int(nearby.size()));
+        auto position = int(
+            std::clamp<long long>(static_cast<long long>(offset) - nearOffset, 0, nearby.size()));
         const auto type = boundary == QAccessible::WordBoundary ? QTextBoundaryFinder::Word
             : boundary == QAccessible::SentenceBoundary         ? QTextBoundaryFinder::Sentence
                                                                 : QTextBoundaryFinder::Grapheme;
