@@ -28,6 +28,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <limits>
 
 namespace {
 
@@ -231,8 +232,9 @@ bool Container::copyOrRefuse()
         return false;
     if (publishSelection(QClipboard::Clipboard))
         return true;
-    const auto bytes
-        = static_cast<qint64>(std::max(m_anchor, m_caret) - std::min(m_anchor, m_caret));
+    const auto bytes = static_cast<qint64>(
+        std::min<size_t>(std::max(m_anchor, m_caret) - std::min(m_anchor, m_caret),
+            size_t(std::numeric_limits<qint64>::max())));
     emit copyRefused(tr("The selection holds %1 of text, more than can be copied (%2). The "
                         "clipboard keeps what it held. To get these lines into a file, tick "
                         "“print to file” and press Do IT.")
