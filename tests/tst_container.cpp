@@ -13,9 +13,18 @@
 #include <QMimeData>
 #include <QScopeGuard>
 #include <QScrollBar>
+#include <QStyleOptionSlider>
 #include <QTest>
 
 namespace {
+
+// Rows "0" to "999".
+std::shared_ptr<const RunLines> thousandRows()
+{
+    return std::make_shared<const RunLines>(std::vector<std::string>(2),
+        std::vector<CounterSettings> {{0, 999, 1, 1, false, true, true}}, TextEncoding::Utf8, "",
+        "\r\n", 1 << 20);
+}
 
 // Three rows, typed into the Container; the caret ends after the last "c".
 const QString Typed = QStringLiteral("abc\r\nabcdef\r\nabc");
@@ -56,6 +65,35 @@ QPoint rowPoint(Container *box, int row, int x)
     return QPoint(x, row * box->fontMetrics().lineSpacing() + box->fontMetrics().lineSpacing() / 2);
 }
 
+// The row at the top of the view.
+size_t topRow(Container *box)
+{
+    return box->model().rowOf(box->offsetAt(QPoint(1, 1)));
+}
+
+// Drags the vertical bar's thumb to the groove's start or end.
+void dragThumb(QScrollBar *bar, bool toEnd)
+{
+    QStyleOptionSlider option;
+    option.initFrom(bar);
+    option.subControls = QStyle::SC_All;
+    option.orientation = bar->orientation();
+    option.minimum = bar->minimum();
+    option.maximum = bar->maximum();
+    option.sliderPosition = bar->sliderPosition();
+    option.sliderValue = bar->value();
+    option.singleStep = bar->singleStep();
+    option.pageStep = bar->pageStep();
+    const QRect thumb = bar->style()->subControlRect(
+        QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, bar);
+    const QPoint to(thumb.center().x(), toEnd ? bar->height() - 1 : 0);
+    QTest::mousePress(bar, Qt::LeftButton, {}, thumb.center());
+    QMouseEvent move(
+        QEvent::MouseMove, to, bar->mapToGlobal(to), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(bar, &move);
+    QTest::mouseRelease(bar, Qt::LeftButton, {}, to);
+}
+
 } // namespace
 
 class ContainerTest : public QObject
@@ -72,6 +110,10 @@ private slots:
     void mouse();
     void clipboardKeepsEveryByte_data();
     void clipboardKeepsEveryByte();
+    void copyOverTheLimitIsRefused_data();
+    void copyOverTheLimitIsRefused();
+    void scrollingMovesByRowsAtAnyScale_data();
+    void scrollingMovesByRowsAtAnyScale();
     void undoOfTypingOverARun();
     void primarySelectionIsTheUsersOwn_data();
     void primarySelectionIsTheUsersOwn();
@@ -81,6 +123,7 @@ private slots:
     void contextMenuOffersTheEditCommands();
     void screenReaderReadsRowsCaretAndSelection();
     void screenReaderIsToldRowsNotTextOfALargeText();
+    void screenReaderReadsAWindowOfATextTooLongToCount();
 
 private:
     std::unique_ptr<WindowDriver> m_ui;
@@ -334,6 +377,109 @@ void ContainerTest::clipboardKeepsEveryByte()
         QGuiApplication::clipboard()->mimeData()->data("text/plain;charset=utf-8"), text.toUtf8());
 }
 
+void ContainerTest::copyOverTheLimitIsRefused_data()
+{
+    QTest::addColumn<int>("copyLimit");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<bool>("copied");
+
+    const int all = int(Typed.size());
+    QTest::newRow("Ctrl+C of a selection at the limit copies it") << all << "Ctrl+C" << true;
+    QTest::newRow("Ctrl+C of a selection just above the limit is refused")
+        << all - 1 << "Ctrl+C" << false;
+    QTest::newRow("Ctrl+Insert just above the limit is refused") << all - 1 << "Ctrl+Ins" << false;
+    QTest::newRow("Ctrl+X at the limit cuts") << all << "Ctrl+X" << true;
+    QTest::newRow("Ctrl+X just above the limit deletes nothing") << all - 1 << "Ctrl+X" << false;
+}
+
+void ContainerTest::copyOverTheLimitIsRefused()
+{
+    QFETCH(int, copyLimit);
+    QFETCH(QString, key);
+    QFETCH(bool, copied);
+
+    m_box->copyLimit = size_t(copyLimit);
+    const QString before = QStringLiteral("held before");
+    QGuiApplication::clipboard()->setText(before);
+    press(m_box, {"Ctrl+A", key});
+    QCOMPARE(QGuiApplication::clipboard()->text(), copied ? Typed : before);
+    const bool cut = key == QLatin1String("Ctrl+X");
+    QCOMPARE(m_ui->containerText(), copied && cut ? QString() : Typed);
+    if (copied) {
+        QCOMPARE(m_ui->messages(), QStringList());
+        return;
+    }
+    QCOMPARE(m_ui->messages().size(), 1);
+    const QString message = m_ui->messages().first();
+    QVERIFY2(message.contains(QLocale().formattedDataSize(Typed.size())), qPrintable(message));
+    QVERIFY2(message.contains(QStringLiteral("“print to file”")), qPrintable(message));
+}
+
+void ContainerTest::scrollingMovesByRowsAtAnyScale_data()
+{
+    QTest::addColumn<quint64>("scrollLimit");
+    QTest::addColumn<QStringList>("steps");
+    // The top row then: rows and pages from the first, or from the last top row when fromEnd.
+    QTest::addColumn<bool>("fromEnd");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<int>("pages");
+
+    // With a thousand rows, a limit of 100 makes each place of the bar
+    // stand for about ten rows, as the bar of a huge text stands for millions.
+    for (const quint64 limit : {quint64(ScrollMapping::Limit), quint64(100)}) {
+        const QByteArray scale = limit == 100 ? ", bar mapped" : ", bar one to one";
+        QTest::newRow("a wheel notch scrolls three rows" + scale)
+            << limit << QStringList {"wheel down"} << false << 3 << 0;
+        QTest::newRow("a wheel notch at the end scrolls three rows back" + scale)
+            << limit << QStringList {"Ctrl+End", "wheel up"} << true << -3 << 0;
+        QTest::newRow("Down on the bar scrolls a row each" + scale)
+            << limit << QStringList(7, "bar Down") << false << 7 << 0;
+        QTest::newRow("Page Down on the bar scrolls a page" + scale)
+            << limit << QStringList {"bar PgDown"} << false << 0 << 1;
+        QTest::newRow("Page Down twice and Up scroll two pages less a row" + scale)
+            << limit << QStringList {"PgDown", "PgDown", "Up"} << false << -1 << 2;
+        QTest::newRow("Ctrl+End shows the last row" + scale)
+            << limit << QStringList {"Ctrl+End"} << true << 0 << 0;
+        QTest::newRow("the thumb dragged to the end shows the last row" + scale)
+            << limit << QStringList {"drag to end"} << true << 0 << 0;
+        QTest::newRow("the thumb dragged back to the start shows the first row" + scale)
+            << limit << QStringList {"Ctrl+End", "drag to start"} << false << 0 << 0;
+    }
+}
+
+void ContainerTest::scrollingMovesByRowsAtAnyScale()
+{
+    QFETCH(quint64, scrollLimit);
+    QFETCH(QStringList, steps);
+    QFETCH(bool, fromEnd);
+    QFETCH(int, rows);
+    QFETCH(int, pages);
+
+    m_box->scrollLimit = scrollLimit;
+    m_box->setLines(thousandRows());
+    QScrollBar *bar = m_box->verticalScrollBar();
+    const int inView = m_box->viewport()->height() / m_box->fontMetrics().lineSpacing();
+    const size_t lastTop = m_box->model().rowCount() - size_t(inView);
+    for (const QString &step : steps) {
+        if (step.startsWith(QLatin1String("wheel"))) {
+            const QPoint at(5, 5);
+            const int notch = step.endsWith(QLatin1String("down")) ? -120 : 120;
+            QWheelEvent wheel(at, m_box->viewport()->mapToGlobal(at), {}, QPoint(0, notch),
+                Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(m_box->viewport(), &wheel);
+        } else if (step.startsWith(QLatin1String("bar "))) {
+            QTest::keySequence(bar, QKeySequence(step.mid(4)));
+        } else if (step.startsWith(QLatin1String("drag to "))) {
+            dragThumb(bar, step.endsWith(QLatin1String("end")));
+        } else {
+            QTest::keySequence(m_box, QKeySequence(step));
+        }
+    }
+    const size_t expected
+        = (fromEnd ? lastTop : 0) + size_t(static_cast<long long>(rows) + pages * inView);
+    QCOMPARE(topRow(m_box), expected);
+}
+
 void ContainerTest::undoOfTypingOverARun()
 {
     m_ui->click("Check3");
@@ -359,11 +505,15 @@ void ContainerTest::primarySelectionIsTheUsersOwn_data()
     QTest::addColumn<bool>("clickedInto");
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<bool>("claimed");
+    QTest::addColumn<int>("copyLimit");
 
+    const int all = int(Typed.size());
     QTest::newRow("the select-all of a click into the box leaves it alone")
-        << true << QStringList {} << false;
-    QTest::newRow("Ctrl+A claims it") << false << QStringList {"Ctrl+A"} << true;
-    QTest::newRow("Shift+Home claims it") << false << QStringList {"Shift+Home"} << true;
+        << true << QStringList {} << false << all;
+    QTest::newRow("Ctrl+A claims it") << false << QStringList {"Ctrl+A"} << true << all;
+    QTest::newRow("Shift+Home claims it") << false << QStringList {"Shift+Home"} << true << all;
+    QTest::newRow("a selection above the copy limit leaves it alone, silently")
+        << false << QStringList {"Ctrl+A"} << false << all - 1;
 }
 
 void ContainerTest::primarySelectionIsTheUsersOwn()
@@ -371,7 +521,9 @@ void ContainerTest::primarySelectionIsTheUsersOwn()
     QFETCH(bool, clickedInto);
     QFETCH(QStringList, steps);
     QFETCH(bool, claimed);
+    QFETCH(int, copyLimit);
 
+    m_box->copyLimit = size_t(copyLimit);
     QClipboard *clipboard = QGuiApplication::clipboard();
     if (!clipboard->supportsSelection())
         QSKIP("this platform has no primary selection (tst_container_x11 runs this under Xvfb)");
@@ -385,6 +537,7 @@ void ContainerTest::primarySelectionIsTheUsersOwn()
     press(m_box, steps);
     QCoreApplication::processEvents();
     QCOMPARE(clipboard->text(QClipboard::Selection), claimed ? m_box->selectedText() : theirs);
+    QCOMPARE(m_ui->messages(), QStringList());
 }
 
 void ContainerTest::controlCharactersAreDrawnDistinctly()
@@ -562,6 +715,66 @@ void ContainerTest::screenReaderIsToldRowsNotTextOfALargeText()
     m_ui->click("Command2");
     QVERIFY(sentToScreenReader.contains({QAccessible::DescriptionChanged, 0}));
     QCOMPARE(accessible->text(QAccessible::Description), QStringLiteral("empty"));
+}
+
+void ContainerTest::screenReaderReadsAWindowOfATextTooLongToCount()
+{
+    // Lowered limits stand for a text longer than an int counts: a window of
+    // about 200 units around the caret, of a text of about 5,000.
+    m_box->readerWindow().wholeUnits = 1000;
+    m_box->readerWindow().spanUnits = 200;
+    m_box->setLines(thousandRows());
+    QAccessibleTextInterface *text = QAccessible::queryAccessibleInterface(m_box)->textInterface();
+    setContainerEventSink(recordAccessibleEvent);
+    const auto stopRecording = qScopeGuard([] { setContainerEventSink(nullptr); });
+
+    // The window's rows are whole and in order, the caret's among them, its
+    // offsets its own. The text ends with a break, so with an empty row.
+    auto checkWindow = [text](int caretRow) {
+        QStringList rows = text->text(0, text->characterCount()).split(QStringLiteral("\r\n"));
+        if (rows.last().isEmpty())
+            rows.removeLast();
+        QVERIFY(text->characterCount() <= 400);
+        QVERIFY(rows.size() > 10);
+        for (qsizetype k = 1; k < rows.size(); ++k)
+            QCOMPARE(rows[k].toInt(), rows.first().toInt() + k);
+        int start = 0;
+        int end = 0;
+        const QString caretRowText
+            = text->textAtOffset(text->cursorPosition(), QAccessible::LineBoundary, &start, &end);
+        QCOMPARE(caretRowText, QString::number(caretRow) + QStringLiteral("\r\n"));
+    };
+    checkWindow(0);
+    if (QTest::currentTestFailed())
+        return;
+
+    sentToScreenReader.clear();
+    QTest::keyClick(m_box, Qt::Key_End, Qt::ControlModifier);
+    QVERIFY(sentToScreenReader.contains({QAccessible::TextUpdated, 0}));
+    QCOMPARE(text->cursorPosition(), text->characterCount());
+
+    // Within the window the caret moves and types without a new one.
+    sentToScreenReader.clear();
+    const int before = text->cursorPosition();
+    QTest::keyClick(m_box, Qt::Key_Up);
+    QCOMPARE(text->cursorPosition(), before - 5);
+    checkWindow(999);
+    if (QTest::currentTestFailed())
+        return;
+    QTest::keyClick(m_box, Qt::Key_X);
+    QVERIFY(!sentToScreenReader.contains({QAccessible::TextUpdated, 0}));
+    int start = 0;
+    int end = 0;
+    QCOMPARE(text->textAtOffset(text->cursorPosition(), QAccessible::LineBoundary, &start, &end),
+        QStringLiteral("x999\r\n"));
+    QCOMPARE(end - start, 6);
+
+    // Leaving it makes the next.
+    sentToScreenReader.clear();
+    QTest::keyClick(m_box, Qt::Key_Home, Qt::ControlModifier);
+    QVERIFY(sentToScreenReader.contains({QAccessible::TextUpdated, 0}));
+    QCOMPARE(text->cursorPosition(), 0);
+    checkWindow(0);
 }
 
 QTEST_MAIN(ContainerTest)

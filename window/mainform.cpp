@@ -181,6 +181,7 @@ void Main::createControls(QWidget *form)
         QStringLiteral("print to file"), {240, 240, 4572, 372}, 73);
     Check3->setChecked(true);
     Text6 = new Container(Frame9);
+    connect(Text6, &Container::copyRefused, this, &Main::warn);
     layout.place(Text6, QStringLiteral("Text6"), {120, 720, 5412, 4812}, 45);
 
     layout.applyFocusOrder();

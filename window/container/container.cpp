@@ -15,6 +15,7 @@
 #include <QGuiApplication>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QLocale>
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -22,9 +23,11 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QTextLayout>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <climits>
+#include <limits>
 
 namespace {
 
@@ -97,6 +100,10 @@ Container::Container(QWidget *parent)
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(true);
     m_widths = std::make_unique<CharWidths>(font());
+    // Steps of the bar move the top row by rows; the wheel is counted here.
+    connect(
+        verticalScrollBar(), &QAbstractSlider::actionTriggered, this, &Container::scrollBarAction);
+    verticalScrollBar()->installEventFilter(this);
     updateScrollBars();
 }
 
@@ -112,6 +119,8 @@ void Container::setLines(std::shared_ptr<const RunLines> lines)
         clipboard->clear(QClipboard::Selection);
     m_primary.stop();
     m_model.setLines(std::move(lines));
+    m_reader.edited(0, 0, 0);
+    m_reader.follow(0);
     m_anchor = m_caret = 0;
     m_goalX = -1;
     m_widest = 0;
@@ -119,10 +128,10 @@ void Container::setLines(std::shared_ptr<const RunLines> lines)
     m_longRows.clear();
     m_selectedOnFocus = false;
     horizontalScrollBar()->setValue(0);
-    verticalScrollBar()->setValue(0);
+    m_topRow = 0;
     updateScrollBars();
     viewport()->update();
-    notifyTextReplaced(this, m_model, m_caret);
+    notifyTextReplaced(this, m_reader, m_caret);
 }
 
 void Container::clear()
@@ -159,7 +168,9 @@ void Container::selectAll()
     m_primary.start(0, this);
     restartBlinking();
     viewport()->update();
-    notifySelection(this, m_model, std::min(m_anchor, m_caret), std::max(m_anchor, m_caret));
+    if (m_reader.follow(m_caret))
+        notifyTextReplaced(this, m_reader, m_caret);
+    notifySelection(this, m_reader, std::min(m_anchor, m_caret), std::max(m_anchor, m_caret));
 }
 
 void Container::selectAllOnFocus()
@@ -172,7 +183,7 @@ void Container::selectAllOnFocus()
     m_primary.stop();
     restartBlinking();
     viewport()->update();
-    notifyCaret(this, m_model, m_caret);
+    tellCaret();
 }
 
 void Container::deselect()
@@ -182,7 +193,7 @@ void Container::deselect()
     m_anchor = m_caret;
     m_selectedOnFocus = false;
     viewport()->update();
-    notifySelection(this, m_model, std::min(m_anchor, m_caret), std::max(m_anchor, m_caret));
+    notifySelection(this, m_reader, std::min(m_anchor, m_caret), std::max(m_anchor, m_caret));
 }
 
 void Container::undo()
@@ -203,16 +214,32 @@ void Container::redo()
     afterEdit(change.from, 0, 0, change.to);
 }
 
-void Container::copy() const
+void Container::copy()
 {
-    if (hasSelectedText())
-        publishSelection(QClipboard::Clipboard);
+    copyOrRefuse();
 }
 
 void Container::cut()
 {
-    copy();
-    deleteSelection();
+    if (copyOrRefuse())
+        deleteSelection();
+}
+
+bool Container::copyOrRefuse()
+{
+    if (!hasSelectedText())
+        return false;
+    if (publishSelection(QClipboard::Clipboard))
+        return true;
+    const auto bytes = static_cast<qint64>(
+        std::min<size_t>(std::max(m_anchor, m_caret) - std::min(m_anchor, m_caret),
+            size_t(std::numeric_limits<qint64>::max())));
+    emit copyRefused(tr("The selection holds %1 of text, more than can be copied (%2). The "
+                        "clipboard keeps what it held. To get these lines into a file, tick "
+                        "“print to file” and press Do IT.")
+                         .arg(QLocale().formattedDataSize(bytes),
+                             QLocale().formattedDataSize(static_cast<qint64>(copyLimit))));
+    return false;
 }
 
 void Container::paste()
@@ -255,16 +282,18 @@ void Container::insertFromMime(const QMimeData *mime, size_t at)
     m_model.closeUndoStep();
 }
 
-void Container::publishSelection(QClipboard::Mode mode) const
+bool Container::publishSelection(QClipboard::Mode mode) const
 {
     QClipboard *clipboard = QGuiApplication::clipboard();
     if (mode == QClipboard::Selection && !clipboard->supportsSelection())
-        return;
-    if (!hasSelectedText())
-        return;
+        return false;
+    // Beyond the limit the clipboard, and the primary selection, keep what they held.
+    if (!hasSelectedText() || std::max(m_anchor, m_caret) - std::min(m_anchor, m_caret) > copyLimit)
+        return false;
     clipboard->setMimeData(new ContainerMimeData(m_model.fragment(
                                std::min(m_anchor, m_caret), std::max(m_anchor, m_caret))),
         mode);
+    return true;
 }
 
 void Container::replaceSelection(const QString &text)
@@ -276,7 +305,7 @@ void Container::replaceRange(size_t from, size_t to, const std::string &utf8)
 {
     if (from == to && utf8.empty())
         return;
-    notifyRemoval(this, m_model, from, to);
+    notifyRemoval(this, m_reader, from, to);
     m_model.replace(from, to, utf8);
     afterEdit(from, to - from, utf8.size(), from + utf8.size());
 }
@@ -327,11 +356,21 @@ void Container::afterEdit(size_t from, size_t removed, size_t inserted, size_t c
     ensureCaretVisible();
     restartBlinking();
     viewport()->update();
-    if (removed == 0 && inserted == 0)
-        notifyTextReplaced(this, m_model, m_caret);
+    m_reader.edited(from, removed, inserted);
+    if (m_reader.follow(m_caret) || (removed == 0 && inserted == 0)) {
+        notifyTextReplaced(this, m_reader, m_caret);
+        return;
+    }
+    notifyInsertion(this, m_reader, from, from + inserted);
+    notifyCaret(this, m_reader, m_caret);
+}
+
+void Container::tellCaret()
+{
+    if (m_reader.follow(m_caret))
+        notifyTextReplaced(this, m_reader, m_caret);
     else
-        notifyInsertion(this, m_model, from, from + inserted);
-    notifyCaret(this, m_model, m_caret);
+        notifyCaret(this, m_reader, m_caret);
 }
 
 int Container::rowHeight() const
@@ -344,9 +383,12 @@ int Container::visibleRows() const
     return std::max(1, viewport()->height() / rowHeight());
 }
 
-size_t Container::firstVisibleRow() const
+int Container::yOfRow(size_t row) const
 {
-    return size_t(std::max(0, verticalScrollBar()->value()));
+    const long long beyond = visibleRows() + 1LL;
+    const long long rowsDown = std::clamp(
+        static_cast<long long>(row) - static_cast<long long>(m_topRow), -beyond, beyond);
+    return int(rowsDown) * rowHeight();
 }
 
 const RowStretches *Container::stretchesOf(size_t row) const
@@ -498,8 +540,7 @@ QRect Container::characterRect(size_t offset) const
     const qreal x = piece.x + layout.lineAt(0).cursorToX(column);
     const qreal next
         = column < layout.text().size() ? piece.x + layout.lineAt(0).cursorToX(column + 1) : x;
-    const int y = int(
-        (static_cast<long long>(row) - static_cast<long long>(firstVisibleRow())) * rowHeight());
+    const int y = yOfRow(row);
     return QRect(Margin + qRound(x) - horizontalScrollBar()->value(), y,
         std::max(1, qRound(next - x)), rowHeight());
 }
@@ -507,8 +548,7 @@ QRect Container::characterRect(size_t offset) const
 QRect Container::caretRect() const
 {
     const size_t row = m_model.rowOf(m_caret);
-    const int y = int(
-        (static_cast<long long>(row) - static_cast<long long>(firstVisibleRow())) * rowHeight());
+    const int y = yOfRow(row);
     const int x = Margin + xOf(m_caret) - horizontalScrollBar()->value();
     return QRect(
         x, y, style()->pixelMetric(QStyle::PM_TextCursorWidth, nullptr, this) + 1, rowHeight());
@@ -516,15 +556,15 @@ QRect Container::caretRect() const
 
 void Container::ensureCaretVisible()
 {
-    QScrollBar *vertical = verticalScrollBar();
-    const auto row = static_cast<long long>(m_model.rowOf(m_caret));
-    if (row < vertical->value())
-        vertical->setValue(int(std::min<long long>(row, INT_MAX)));
-    else if (row >= vertical->value() + visibleRows())
-        vertical->setValue(int(std::min<long long>(row - visibleRows() + 1, INT_MAX)));
+    const size_t row = m_model.rowOf(m_caret);
+    const auto rows = size_t(visibleRows());
+    if (row < m_topRow)
+        scrollTo(row);
+    else if (row >= m_topRow + rows)
+        scrollTo(row - rows + 1);
 
     const int x = xOf(m_caret);
-    noteWidth(size_t(row), x);
+    noteWidth(row, x);
     QScrollBar *horizontal = horizontalScrollBar();
     const int room = viewport()->width() - 2 * Margin;
     if (x < horizontal->value())
@@ -536,16 +576,80 @@ void Container::ensureCaretVisible()
 void Container::updateScrollBars()
 {
     const int rows = visibleRows();
+    const size_t rowCount = m_model.rowCount();
+    m_scroll = ScrollMapping(rowCount > size_t(rows) ? rowCount - size_t(rows) : 0, scrollLimit);
+    m_topRow = std::min<size_t>(m_topRow, m_scroll.lastTopRow());
     QScrollBar *vertical = verticalScrollBar();
-    const auto lastTop = static_cast<long long>(m_model.rowCount()) - rows;
-    vertical->setRange(0, int(std::clamp<long long>(lastTop, 0, INT_MAX)));
-    vertical->setPageStep(rows);
+    m_settingBar = true;
+    vertical->setRange(0, m_scroll.maximum());
+    // The page sizes the thumb; a page of keys or clicks is counted in rows.
+    vertical->setPageStep(
+        m_scroll.proportional() ? std::max(1, m_scroll.valueOf(size_t(rows))) : rows);
     vertical->setSingleStep(1);
+    vertical->setValue(m_scroll.valueOf(m_topRow));
+    m_settingBar = false;
     QScrollBar *horizontal = horizontalScrollBar();
     const int room = viewport()->width() - 2 * Margin;
     horizontal->setRange(0, std::max(0, m_widest - room));
     horizontal->setPageStep(room);
     horizontal->setSingleStep(std::max(1, fontMetrics().averageCharWidth() * 2));
+}
+
+void Container::scrollTo(size_t topRow)
+{
+    m_topRow = std::min<size_t>(topRow, m_scroll.lastTopRow());
+    m_settingBar = true;
+    verticalScrollBar()->setValue(m_scroll.valueOf(m_topRow));
+    m_settingBar = false;
+    viewport()->update();
+}
+
+void Container::scrollBy(long long rows)
+{
+    const size_t up = rows < 0 ? size_t(-(rows + 1)) + 1 : 0;
+    scrollTo(rows < 0 ? m_topRow - std::min(m_topRow, up) : m_topRow + size_t(rows));
+}
+
+void Container::scrollBarAction(int action)
+{
+    // The bar's arrows, its keys and clicks into its groove step by rows; it
+    // then takes the value that stands for the new top row. A drag, or a jump
+    // to a place, goes by its value (scrollContentsBy).
+    switch (action) {
+    case QAbstractSlider::SliderSingleStepAdd:
+    case QAbstractSlider::SliderSingleStepSub:
+    case QAbstractSlider::SliderPageStepAdd:
+    case QAbstractSlider::SliderPageStepSub: {
+        const bool page = action == QAbstractSlider::SliderPageStepAdd
+            || action == QAbstractSlider::SliderPageStepSub;
+        const bool down = action == QAbstractSlider::SliderSingleStepAdd
+            || action == QAbstractSlider::SliderPageStepAdd;
+        const long long rows = page ? visibleRows() : 1;
+        scrollBy(down ? rows : -rows);
+        break;
+    }
+    case QAbstractSlider::SliderToMinimum:
+        scrollTo(0);
+        break;
+    case QAbstractSlider::SliderToMaximum:
+        scrollTo(m_scroll.lastTopRow());
+        break;
+    default:
+        return;
+    }
+    verticalScrollBar()->setSliderPosition(m_scroll.valueOf(m_topRow));
+}
+
+void Container::wheelBy(const QWheelEvent &event)
+{
+    // Whole notches of 120, as Qt's scroll bars count them, each the system's
+    // number of rows, or a page with Ctrl or Shift; a fine wheel adds up.
+    m_wheelAngle += event.angleDelta().y();
+    const int notches = m_wheelAngle / 120;
+    m_wheelAngle -= notches * 120;
+    const bool byPage = event.modifiers() & (Qt::ControlModifier | Qt::ShiftModifier);
+    scrollBy(-static_cast<long long>(notches)
+        * (byPage ? visibleRows() : QApplication::wheelScrollLines()));
 }
 
 void Container::noteWidth(size_t row, qreal width)
@@ -669,9 +773,9 @@ void Container::moveCaret(size_t to, bool extend)
     restartBlinking();
     if (hasSelectedText())
         m_primary.start(0, this);
-    notifyCaret(this, m_model, m_caret);
+    tellCaret();
     if (wasSelected || hasSelectedText())
-        notifySelection(this, m_model, std::min(m_anchor, m_caret), std::max(m_anchor, m_caret));
+        notifySelection(this, m_reader, std::min(m_anchor, m_caret), std::max(m_anchor, m_caret));
 }
 
 bool Container::event(QEvent *event)
@@ -689,6 +793,19 @@ bool Container::event(QEvent *event)
         }
     }
     return QAbstractScrollArea::event(event);
+}
+
+bool Container::eventFilter(QObject *watched, QEvent *event)
+{
+    // The wheel over the text reaches the vertical bar too.
+    if (watched == verticalScrollBar() && event->type() == QEvent::Wheel) {
+        const auto *wheel = static_cast<QWheelEvent *>(event);
+        if (qAbs(wheel->angleDelta().y()) >= qAbs(wheel->angleDelta().x())) {
+            wheelBy(*wheel);
+            return true;
+        }
+    }
+    return QAbstractScrollArea::eventFilter(watched, event);
 }
 
 void Container::keyPressEvent(QKeyEvent *event)
@@ -747,11 +864,8 @@ bool Container::navigate(const QKeyEvent &event)
         if (keepsGoal && m_goalX < 0)
             m_goalX = xOf(m_caret);
         const int goal = m_goalX;
-        if (navigation.how == Move::PageUp || navigation.how == Move::PageDown) {
-            QScrollBar *vertical = verticalScrollBar();
-            vertical->setValue(vertical->value()
-                + (navigation.how == Move::PageUp ? -visibleRows() : visibleRows()));
-        }
+        if (navigation.how == Move::PageUp || navigation.how == Move::PageDown)
+            scrollBy(navigation.how == Move::PageUp ? -visibleRows() : visibleRows());
         size_t to = move(m_caret, navigation.how);
         // Shift+Up on the first row and Shift+Down on the last select to the
         // text's start and end.
@@ -939,11 +1053,10 @@ void Container::timerEvent(QTimerEvent *event)
         m_caretShown = !m_caretShown;
         viewport()->update(caretRect());
     } else if (event->timerId() == m_autoScroll.timerId()) {
-        QScrollBar *vertical = verticalScrollBar();
         if (m_lastMouse.y() < 0)
-            vertical->setValue(vertical->value() - 1);
+            scrollBy(-1);
         else if (m_lastMouse.y() >= viewport()->height())
-            vertical->setValue(vertical->value() + 1);
+            scrollBy(1);
         const QPoint inside(
             m_lastMouse.x(), std::clamp(m_lastMouse.y(), 0, std::max(0, viewport()->height() - 1)));
         extendTo(offsetAt(inside));
@@ -1008,9 +1121,11 @@ QVariant Container::inputMethodQuery(Qt::InputMethodQuery query) const
     case Qt::ImAnchorPosition:
         return columnIn(anchorInPiece ? m_anchor : m_caret);
     case Qt::ImCurrentSelection:
+        // Only a selection within the piece, so never more than a stretch.
         if (!anchorInPiece)
             return QString();
-        return selectedText();
+        return QString::fromStdString(piece.bytes.substr(std::min(m_anchor, m_caret) - piece.from,
+            std::max(m_anchor, m_caret) - std::min(m_anchor, m_caret)));
     default:
         return QAbstractScrollArea::inputMethodQuery(query);
     }
@@ -1018,6 +1133,11 @@ QVariant Container::inputMethodQuery(Qt::InputMethodQuery query) const
 
 void Container::scrollContentsBy(int, int)
 {
+    // The bar moved by itself (a drag, a jump): its value picks the top row,
+    // unless it already stands for it.
+    const int value = verticalScrollBar()->value();
+    if (!m_settingBar && value != m_scroll.valueOf(m_topRow))
+        m_topRow = m_scroll.rowOf(value);
     viewport()->update();
 }
 

@@ -4,7 +4,9 @@
 #pragma once
 
 #include "containermodel.h"
+#include "readerwindow.h"
 #include "rowstretches.h"
+#include "scrollmapping.h"
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
@@ -26,14 +28,26 @@ class Container : public QAbstractScrollArea
     Q_OBJECT
 
 public:
+    // A copy takes at most this much of the text: beyond it the bytes would
+    // be made whole for whoever pastes, and a file is the better way to them.
+    static constexpr size_t MaxCopyBytes = size_t(1) << 30;
+
     explicit Container(QWidget *parent = nullptr);
     ~Container() override;
+
+    // Tests lower these to reach their edges with small texts; the scroll
+    // limit takes effect with the next lines shown.
+    size_t copyLimit = MaxCopyBytes;
+    std::uint64_t scrollLimit = ScrollMapping::Limit;
 
     // Shows the run's lines, shared with the run: they are made as they are shown.
     void setLines(std::shared_ptr<const RunLines> lines);
     void clear();
 
     const ContainerModel &model() const { return m_model; }
+    // What a screen reader is shown of the text; tests lower its limits.
+    const ReaderWindow &readerWindow() const { return m_reader; }
+    ReaderWindow &readerWindow() { return m_reader; }
     // The whole text; as large as the text, so for small texts.
     QString toPlainText() const;
     QString selectedText() const;
@@ -58,16 +72,22 @@ public:
 
     void undo();
     void redo();
+    // A selection larger than copyLimit is not copied, and a cut of it
+    // deletes nothing: copyRefused says why.
     void cut();
-    void copy() const;
+    void copy();
     void paste();
     void deleteSelection();
     // Replaces the bytes from..to (whole characters) as typing would, as one
     // undo step; the caret goes after the new text.
     void replaceText(size_t from, size_t to, const QString &text);
 
+signals:
+    void copyRefused(const QString &message);
+
 protected:
     bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
@@ -121,8 +141,13 @@ private:
     void replaceSelection(const QString &text);
     void replaceRange(size_t from, size_t to, const std::string &utf8);
     void afterEdit(size_t from, size_t removed, size_t inserted, size_t caret);
+    // Tells a screen reader where the caret stands, and the text it now
+    // reads when the caret took the reader's window along.
+    void tellCaret();
     void insertFromMime(const class QMimeData *mime, size_t at);
-    void publishSelection(QClipboard::Mode mode) const;
+    bool copyOrRefuse();
+    // False when the selection is empty or larger than copyLimit.
+    bool publishSelection(QClipboard::Mode mode) const;
     // Not between the carriage return and line feed of a row's break.
     size_t outsideBreak(size_t offset) const;
     std::pair<size_t, size_t> wordAround(size_t offset) const;
@@ -131,7 +156,13 @@ private:
 
     int rowHeight() const;
     int visibleRows() const;
-    size_t firstVisibleRow() const;
+    size_t firstVisibleRow() const { return m_topRow; }
+    // Where a row is drawn; rows far out of view are placed just beyond it.
+    int yOfRow(size_t row) const;
+    void scrollTo(size_t topRow);
+    void scrollBy(long long rows);
+    void scrollBarAction(int action);
+    void wheelBy(const class QWheelEvent &event);
     const RowStretches *stretchesOf(size_t row) const;
     Piece pieceHolding(size_t row, size_t offset) const;
     Piece pieceAtX(size_t row, qreal x) const;
@@ -148,6 +179,7 @@ private:
     void restartBlinking();
 
     ContainerModel m_model;
+    ReaderWindow m_reader {m_model};
     size_t m_anchor = 0;
     size_t m_caret = 0;
     // Where Up and Down try to keep the caret, in pixels from the row's start.
@@ -157,6 +189,13 @@ private:
     int m_widest = 0;
     size_t m_widestRow = 0;
     size_t m_rowCount = 1;
+    // The top row is the view's own; the vertical scroll bar shows it
+    // through the mapping, and m_settingBar marks the bar being set from it.
+    size_t m_topRow = 0;
+    ScrollMapping m_scroll;
+    bool m_settingBar = false;
+    // A fine wheel's turn, until it makes a notch.
+    int m_wheelAngle = 0;
     std::unique_ptr<CharWidths> m_widths;
     // The long rows met lately, with their stretches; kept in step with edits.
     struct LongRow

@@ -5,6 +5,7 @@
 #include "container.h"
 
 #include <QAccessibleWidget>
+#include <QLocale>
 #include <QScrollBar>
 #include <QTextBoundaryFinder>
 
@@ -12,14 +13,20 @@
 
 namespace {
 
-int clampToInt(size_t value)
+// Words, sentences and characters are looked for this far around an offset:
+// a row may be far longer than anything a reader asks to hear at once.
+constexpr size_t Around = size_t(16) << 10;
+
+bool isContinuationByte(char byte)
 {
-    return int(std::min<size_t>(value, INT_MAX));
+    return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
 }
 
 } // namespace
 
-// Offsets are UTF-16 code units, as Qt counts them.
+// Offsets are UTF-16 code units, as Qt counts them, in the window of the text
+// that the view keeps for a screen reader (readerwindow.h): the whole text
+// while it fits an int.
 class ContainerAccessible : public QAccessibleWidget,
                             public QAccessibleTextInterface,
                             public QAccessibleEditableTextInterface
@@ -62,9 +69,10 @@ public:
             size_t rows = shown.rowCount();
             if (shown.rowStart(rows - 1) == shown.size())
                 --rows;
-            const QString count = rows == 0
-                ? Container::tr("empty")
-                : Container::tr("%Ln rows", nullptr, int(std::min<size_t>(rows, INT_MAX)));
+            const QString count = rows == 0 ? Container::tr("empty")
+                : rows <= INT_MAX
+                ? Container::tr("%Ln rows", nullptr, int(rows))
+                : Container::tr("%1 rows").arg(QLocale().toString(qulonglong(rows)));
             return container()->selectedOnFocus() && container()->hasSelectedText()
                 ? Container::tr("%1, all selected").arg(count)
                 : count;
@@ -114,7 +122,7 @@ public:
     {
         return QString::fromStdString(model().text(fromUtf16(startOffset), fromUtf16(endOffset)));
     }
-    int characterCount() const override { return toUtf16(model().size()); }
+    int characterCount() const override { return reader().length(); }
 
     QRect characterRect(int offset) const override
     {
@@ -171,11 +179,9 @@ public:
 private:
     Container *container() const { return static_cast<Container *>(widget()); }
     const ContainerModel &model() const { return container()->model(); }
-    int toUtf16(size_t offset) const { return clampToInt(model().utf16Offset(offset)); }
-    size_t fromUtf16(int offset) const
-    {
-        return offset < 0 ? model().size() : model().offsetOfUtf16(size_t(offset));
-    }
+    const ReaderWindow &reader() const { return container()->readerWindow(); }
+    int toUtf16(size_t offset) const { return reader().toUtf16(offset); }
+    size_t fromUtf16(int offset) const { return reader().fromUtf16(offset); }
 
     // The row, word, sentence or character at the offset, or the one before
     // or after it. Everything is looked for within rows, never over the whole text.
@@ -194,23 +200,37 @@ private:
             if ((step < 0 && row == 0) || (step > 0 && row + 1 >= model().rowCount()))
                 return {};
             row = size_t(static_cast<long long>(row) + step);
-            // A row is reported with its line break, as Qt's own text boxes do.
-            const size_t start = model().rowStart(row);
-            const size_t end
-                = row + 1 < model().rowCount() ? model().rowStart(row + 1) : model().size();
+            // A row is reported with its line break, as Qt's own text boxes
+            // do, and as far as it is inside the window.
+            size_t start = model().rowStart(row);
+            size_t end = row + 1 < model().rowCount() ? model().rowStart(row + 1) : model().size();
+            if ((start >= reader().to() && reader().to() < model().size())
+                || (end <= reader().from() && reader().from() > 0))
+                return {};
+            start = std::max(start, reader().from());
+            end = std::min(end, reader().to());
             *startOffset = toUtf16(start);
             *endOffset = toUtf16(end);
             return QString::fromStdString(model().text(start, end));
         }
 
-        const size_t rowStart = model().rowStart(row);
-        const QString rowText = QString::fromStdString(model().rowText(row));
-        const int rowOffset = toUtf16(rowStart);
-        int position = std::clamp(offset - rowOffset, 0, int(rowText.size()));
+        // The row's text near the offset, on whole characters.
+        size_t nearFrom
+            = std::max({model().rowStart(row), reader().from(), at - std::min(at, Around)});
+        while (nearFrom < at && isContinuationByte(model().byteAt(nearFrom)))
+            ++nearFrom;
+        size_t nearTo = std::min({model().rowEnd(row), reader().to(), at + Around});
+        while (nearTo > at && nearTo < model().rowEnd(row)
+            && isContinuationByte(model().byteAt(nearTo)))
+            --nearTo;
+        const QString nearby = QString::fromStdString(model().text(nearFrom, nearTo));
+        const int nearOffset = toUtf16(nearFrom);
+        auto position = int(
+            std::clamp<long long>(static_cast<long long>(offset) - nearOffset, 0, nearby.size()));
         const auto type = boundary == QAccessible::WordBoundary ? QTextBoundaryFinder::Word
             : boundary == QAccessible::SentenceBoundary         ? QTextBoundaryFinder::Sentence
                                                                 : QTextBoundaryFinder::Grapheme;
-        QTextBoundaryFinder finder(type, rowText);
+        QTextBoundaryFinder finder(type, nearby);
         finder.setPosition(position);
         if (!finder.isAtBoundary())
             position = int(finder.toPreviousBoundary());
@@ -228,9 +248,9 @@ private:
         const qsizetype end = finder.toNextBoundary();
         if (end < 0)
             return {};
-        *startOffset = rowOffset + int(start);
-        *endOffset = rowOffset + int(end);
-        return rowText.mid(start, end - start);
+        *startOffset = nearOffset + int(start);
+        *endOffset = nearOffset + int(end);
+        return nearby.mid(start, end - start);
     }
 };
 

@@ -3,10 +3,9 @@
 #include "containerevents.h"
 
 #include "containermodel.h"
+#include "readerwindow.h"
 
 #include <QAccessible>
-
-#include <climits>
 
 namespace {
 
@@ -31,11 +30,6 @@ void send(QAccessibleEvent *event)
         QAccessible::updateAccessibility(event);
 }
 
-int clampToInt(size_t value)
-{
-    return int(std::min<size_t>(value, INT_MAX));
-}
-
 } // namespace
 
 void setContainerEventSink(ContainerEventSink sink)
@@ -47,33 +41,35 @@ namespace {
 
 // A removal or an insertion of the text from..to, as it stands in the model now.
 template<typename Event>
-void notifyChange(QObject *view, const ContainerModel &model, size_t from, size_t to)
+void notifyChange(QObject *view, const ReaderWindow &window, size_t from, size_t to)
 {
     if (!listening() || from >= to)
         return;
-    const QString text
-        = to - from <= LongestAnnounced ? QString::fromStdString(model.text(from, to)) : QString();
-    Event event(view, clampToInt(model.utf16Offset(from)), text);
+    const QString text = to - from <= LongestAnnounced
+        ? QString::fromStdString(window.model().text(from, to))
+        : QString();
+    Event event(view, window.toUtf16(from), text);
     send(&event);
 }
 
 } // namespace
 
-void notifyRemoval(QObject *view, const ContainerModel &model, size_t from, size_t to)
+void notifyRemoval(QObject *view, const ReaderWindow &window, size_t from, size_t to)
 {
-    notifyChange<QAccessibleTextRemoveEvent>(view, model, from, to);
+    notifyChange<QAccessibleTextRemoveEvent>(view, window, from, to);
 }
 
-void notifyInsertion(QObject *view, const ContainerModel &model, size_t from, size_t to)
+void notifyInsertion(QObject *view, const ReaderWindow &window, size_t from, size_t to)
 {
-    notifyChange<QAccessibleTextInsertEvent>(view, model, from, to);
+    notifyChange<QAccessibleTextInsertEvent>(view, window, from, to);
 }
 
-void notifyTextReplaced(QObject *view, const ContainerModel &model, size_t caret)
+void notifyTextReplaced(QObject *view, const ReaderWindow &window, size_t caret)
 {
     if (!listening())
         return;
-    // The whole text changed at once (a run, Clear Container, undo): told
+    // The whole text changed at once (a run, Clear Container, undo), or the
+    // window of a text too long for a reader's offsets moved: told
     // without the texts, which may be hundreds of megabytes. An update without
     // text is dropped on the way to the screen reader; the description, which
     // counts the rows, is what it hears.
@@ -81,22 +77,21 @@ void notifyTextReplaced(QObject *view, const ContainerModel &model, size_t caret
     send(&event);
     QAccessibleEvent described(view, QAccessible::DescriptionChanged);
     send(&described);
-    notifyCaret(view, model, caret);
+    notifyCaret(view, window, caret);
 }
 
-void notifyCaret(QObject *view, const ContainerModel &model, size_t caret)
+void notifyCaret(QObject *view, const ReaderWindow &window, size_t caret)
 {
     if (!listening())
         return;
-    QAccessibleTextCursorEvent event(view, clampToInt(model.utf16Offset(caret)));
+    QAccessibleTextCursorEvent event(view, window.toUtf16(caret));
     send(&event);
 }
 
-void notifySelection(QObject *view, const ContainerModel &model, size_t from, size_t to)
+void notifySelection(QObject *view, const ReaderWindow &window, size_t from, size_t to)
 {
     if (!listening())
         return;
-    QAccessibleTextSelectionEvent event(
-        view, clampToInt(model.utf16Offset(from)), clampToInt(model.utf16Offset(to)));
+    QAccessibleTextSelectionEvent event(view, window.toUtf16(from), window.toUtf16(to));
     send(&event);
 }

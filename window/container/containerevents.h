@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-class ContainerModel;
+class ReaderWindow;
 class QAccessibleEvent;
 class QObject;
 
@@ -15,12 +15,13 @@ using ContainerEventSink = void (*)(QAccessibleEvent *event);
 void setContainerEventSink(ContainerEventSink sink);
 
 // Tell a screen reader, when one listens, what changed in the view's text.
-// Offsets are the model's; a removal is told before it is made, an insertion
-// after.
-void notifyRemoval(QObject *view, const ContainerModel &model, size_t from, size_t to);
-void notifyInsertion(QObject *view, const ContainerModel &model, size_t from, size_t to);
-// The whole text changed at once; the caret is where it stands now.
-void notifyTextReplaced(QObject *view, const ContainerModel &model, size_t caret);
-void notifyCaret(QObject *view, const ContainerModel &model, size_t caret);
+// Offsets are the model's, told as the window shows them; a removal is told
+// before it is made, an insertion after.
+void notifyRemoval(QObject *view, const ReaderWindow &window, size_t from, size_t to);
+void notifyInsertion(QObject *view, const ReaderWindow &window, size_t from, size_t to);
+// The whole text changed at once, or the window moved; the caret is where it
+// stands now.
+void notifyTextReplaced(QObject *view, const ReaderWindow &window, size_t caret);
+void notifyCaret(QObject *view, const ReaderWindow &window, size_t caret);
 // The selection runs from..to, from <= to.
-void notifySelection(QObject *view, const ContainerModel &model, size_t from, size_t to);
+void notifySelection(QObject *view, const ReaderWindow &window, size_t from, size_t to);
