@@ -6,6 +6,7 @@
 #include "streamingwrite.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -220,6 +221,15 @@ void RunTest::everyRunWholeInTheContainer()
     QTest::keyClick(box, Qt::Key_Z, Qt::ControlModifier);
     QCOMPARE(text.rowCount(), (size_t(1) << 48) + 1);
     QCOMPARE(text.rowText(text.rowCount() - 1), std::string());
+
+    // All of it cannot go through the clipboard in one piece: the copy is
+    // refused, saying why, and the clipboard keeps what it held.
+    QGuiApplication::clipboard()->setText(QStringLiteral("held"));
+    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(box, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(m_ui->messages().size(), 1);
+    QVERIFY2(m_ui->messages().first().contains("4.75 PiB"), qPrintable(m_ui->messages().first()));
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("held"));
 }
 
 void RunTest::cancelWritesNoFile()
