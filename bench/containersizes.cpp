@@ -514,6 +514,17 @@ void measurePlatform(const Platform &platform, const Baseline &baseline)
     for (const Row &row : rows) {
         for (const QString &failure : row.failures)
             std::printf("%s: %s\n", qPrintable(row.name), qPrintable(failure));
+        // A pass cut short stops at the step that ran over, timed or not.
+        for (const Figures &figures : row.passes) {
+            for (auto figure = figures.begin(); figure != figures.end(); ++figure) {
+                if (*figure == TimedOut || *figure == OverMemory)
+                    std::printf("%s: cut short at %s, %s\n", qPrintable(row.name),
+                        figure.key().constData(),
+                        *figure == TimedOut
+                            ? qPrintable(QStringLiteral("past %1 s").arg(CapSeconds))
+                            : "past the memory cap");
+            }
+        }
         const auto messaged = std::find_if(row.passes.begin(), row.passes.end(),
             [](const Figures &figures) { return figures.contains("message"); });
         if (messaged != row.passes.end())
@@ -542,7 +553,8 @@ void measureAll(const Baseline &baseline)
         "until the view has painted the whole run (rows >= lines). Memory in decimal MB above "
         "the idle window's resident memory, its peak reset through /proc/self/clear_refs: the "
         "peak until the typed character, and what stays after Clear Container. * misses its "
-        "target. A step past %d s, or a pass past %.0f GB, ends its row's passes. A refused run "
+        "target. A step past %d s, or a pass past %.1f GB of memory, ends its row's passes. A "
+        "refused run "
         "is one that showed a message and left the Container empty.\n",
         PauseMs, CapSeconds, double(MemoryCapKilobytes) * 1024 / 1e9);
 }
