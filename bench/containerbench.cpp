@@ -6,6 +6,7 @@
 
 #include "benchcommon.h"
 #include "container.h"
+#include "watchdog.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -14,21 +15,15 @@
 #include <QCryptographicHash>
 #include <QEventLoop>
 #include <QFile>
-#include <QMap>
 #include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStandardPaths>
-#include <QTabBar>
 #include <QTest>
 #include <QWheelEvent>
 
-#include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 #include <sys/resource.h>
 
@@ -43,83 +38,6 @@ constexpr double EndToEndPerCore = 2.0;
 constexpr int Repetitions = 3;
 constexpr int ChildCapMs = 900'000;
 
-const char *const TimedOut = ">";
-
-// Prints a figure as soon as it is measured: a child cut short keeps the figures it had.
-void report(const char *key, double figure)
-{
-    std::printf("%s %.6f\n", key, figure);
-    std::fflush(stdout);
-}
-
-void reportTimedOut(const char *key)
-{
-    std::printf("%s %s\n", key, TimedOut);
-    std::fflush(stdout);
-}
-
-// Ends the process when an action runs past the cap. An action runs in the
-// event handler it starts, so nothing else could stop it.
-class Watchdog
-{
-public:
-    Watchdog()
-        : m_thread([this] { watch(); })
-    { }
-
-    ~Watchdog()
-    {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_done = true;
-        }
-        m_changed.notify_one();
-        m_thread.join();
-    }
-
-    void arm(const char *key)
-    {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_key = key;
-            m_deadline = Clock::now() + std::chrono::seconds(CapSeconds);
-        }
-        m_changed.notify_one();
-    }
-
-    void disarm()
-    {
-        const std::lock_guard lock(m_mutex);
-        m_key = nullptr;
-    }
-
-private:
-    void watch()
-    {
-        std::unique_lock lock(m_mutex);
-        while (!m_done) {
-            if (!m_key) {
-                m_changed.wait(lock);
-                continue;
-            }
-            const bool timedOut = m_changed.wait_until(lock, m_deadline) == std::cv_status::timeout;
-            // The wait lets go of the lock: the action may have ended meanwhile.
-            // cppcheck-suppress knownConditionTrueFalse
-            if (timedOut && m_key && Clock::now() >= m_deadline) {
-                reportTimedOut(m_key);
-                std::_Exit(EXIT_SUCCESS);
-            }
-        }
-    }
-
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    const char *m_key = nullptr;
-    Clock::time_point m_deadline;
-    bool m_done = false;
-    std::thread m_thread;
-};
-
 // Times an action as a user meets it: from the event until the events it
 // posted and its timers due have run and the view has repainted. Reports the
 // figure under key, or ends the process when the action runs past the cap.
@@ -127,7 +45,8 @@ class ActionTimer
 {
 public:
     explicit ActionTimer(QWidget *viewport)
-        : m_viewport(viewport)
+        : m_watchdog(CapSeconds)
+        , m_viewport(viewport)
     { }
 
     template<typename Action>
@@ -167,11 +86,7 @@ public:
     {
         const Main &window = m_shown.window;
         setUpWindow(window, atLimit());
-        auto *tabs = window.findChild<QTabBar *>();
-        for (int index = 0; index < tabs->count(); ++index) {
-            if (tabs->tabText(index) == QLatin1String("Container"))
-                QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(index).center());
-        }
+        showContainerTab(window);
         clickIndicator(window, QStringLiteral("Check3"));
         if (visibleControl<QCheckBox>(window, QStringLiteral("Check3"))->isChecked())
             throw Failure(QStringLiteral("print to file is still ticked"));
@@ -327,26 +242,6 @@ void runActions(const Subject &subject, const QString &folder)
     report("rss-after-clear", double(statusKilobytes("VmRSS")));
     report("peak", double(statusKilobytes("VmHWM")));
 }
-
-// What one child printed, by key.
-using Figures = QMap<QByteArray, QByteArray>;
-
-Figures figuresOf(const QByteArray &output)
-{
-    Figures figures;
-    for (const QByteArray &line : output.split('\n')) {
-        const QList<QByteArray> parts = line.split(' ');
-        if (parts.size() == 2)
-            figures.insert(parts[0], parts[1]);
-    }
-    return figures;
-}
-
-struct Platform
-{
-    QString name;
-    QProcessEnvironment environment;
-};
 
 std::vector<Figures> runRepeatedly(const Platform &platform, const QString &folder)
 {
@@ -512,22 +407,6 @@ void addPlatform(Table &table, const Platform &platform, const QString &folder, 
         QStringLiteral("<= text + 16 B a line + 50 MB = %1").arg(megabytesText(afterClearBound)));
 }
 
-Platform offscreen()
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    return {QStringLiteral("offscreen"), environment};
-}
-
-Platform x11(const QString &display)
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    environment.insert(QStringLiteral("DISPLAY"), display);
-    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    return {QStringLiteral("X11"), environment};
-}
-
 // One row of characters, words of digits and letters, pasted into the real
 // window's Container and worked on at its end: keys, a click, scrolling
 // across the row and painting, then the window left alone with the row in view.
@@ -539,11 +418,7 @@ void runLongRowActions(qsizetype characters)
     window.show();
     if (!QTest::qWaitForWindowActive(&window))
         throw Failure(QStringLiteral("the window did not become active"));
-    auto *tabs = window.findChild<QTabBar *>();
-    for (int index = 0; index < tabs->count(); ++index) {
-        if (tabs->tabText(index) == QLatin1String("Container"))
-            QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(index).center());
-    }
+    showContainerTab(window);
     auto *container = visibleControl<Container>(window, QStringLiteral("Text6"));
     QWidget *viewport = container->viewport();
     QString row;
