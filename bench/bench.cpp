@@ -250,8 +250,8 @@ void measureAll(const QString &python, const QString &peerScript)
 // A large run: 100,000,000 lines of three counters, a 3.4 GB file, streamed
 // into the build folder beside dd writing as many bytes there. One large file
 // at a time, each removed before the next.
-const Workload Large = {"L", {{0, 999, 4}, {0, 999, 4}, {0, 99, 3}}, {}, false,
-    {"Serial number ", "-", "-", " ok"}};
+const Workload Large
+    = {"L", {{0, 999, 4}, {0, 999, 4}, {0, 99, 3}}, {}, false, {"Serial number ", "-", "-", " ok"}};
 constexpr int LargeRepetitions = 3;
 constexpr int64_t Megabyte = 1'000'000;
 

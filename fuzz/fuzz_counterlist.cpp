@@ -379,8 +379,8 @@ void checkPlan(const Run &run, bool printToFile)
     }
     // The Container and the file take a run of any size that 64 bits can count.
     const bool fits = !anyEmpty && (!printToFile || fieldsWritable);
-    const bool surelyFits = fits
-        && static_cast<double>(widestLine) * static_cast<double>(run.lineCount) <= 0x1p62;
+    const bool surelyFits
+        = fits && static_cast<double>(widestLine) * static_cast<double>(run.lineCount) <= 0x1p62;
 
     if (const QString *problem = std::get_if<QString>(&result)) {
         if (surelyFits)
