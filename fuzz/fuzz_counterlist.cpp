@@ -317,7 +317,7 @@ void checkLines(const Run &run)
         const int64_t index = t < SampledLines
             ? (run.lineCount - 1) * t / (SampledLines - 1)
             : static_cast<int64_t>((uint64_t(t) * 2654435761u) % uint64_t(run.lineCount));
-        const std::string line = lines.line(index);
+        const std::string line = lines.lineText(index);
         if (line != expectedLine(run, index) + "\r\n")
             fault("%d counters: line %lld is \"%s\", expected \"%s\"", run.counterCount,
                 static_cast<long long>(index), line.c_str(), expectedLine(run, index).c_str());

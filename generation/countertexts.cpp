@@ -24,8 +24,7 @@ CounterTexts::CounterTexts(
     , m_encoding(encoding)
     , m_count(valueCount(settings))
 {
-    const auto count = static_cast<size_t>(m_count);
-    m_byteStarts.reserve(count + 1);
+    m_byteStarts.reserve(static_cast<size_t>(m_count) + 1);
     bool lineFeeds = false;
     bool ascii = true;
     // A number's text is as long for every value with its sign and its number
@@ -34,13 +33,13 @@ CounterTexts::CounterTexts(
     std::vector<int64_t> lineFeedStarts {0};
     std::vector<int64_t> utf16Starts {0};
     for (int32_t place = 0; place < m_count; ++place) {
-        int64_t bytes = 0;
+        int64_t size = 0;
         if (settings.alpha) {
-            const std::string text = make(place);
-            bytes = static_cast<int64_t>(text.size());
-            const bool lineFeed = text == "\n";
+            const std::string character = make(place);
+            size = static_cast<int64_t>(character.size());
+            const bool lineFeed = character == "\n";
             lineFeeds = lineFeeds || lineFeed;
-            ascii = ascii && static_cast<unsigned char>(text.front()) < 0x80;
+            ascii = ascii && static_cast<unsigned char>(character.front()) < 0x80;
             lineFeedStarts.push_back(lineFeedStarts.back() + (lineFeed ? 1 : 0));
             // Every character of the code page lies in the basic plane.
             utf16Starts.push_back(utf16Starts.back() + 1);
@@ -49,10 +48,10 @@ CounterTexts::CounterTexts(
             int64_t &known = numberBytes[value < 0 ? 1 : 0][static_cast<size_t>(digitCount(value))];
             if (known == 0)
                 known = static_cast<int64_t>(make(place).size());
-            bytes = known;
+            size = known;
         }
-        m_byteStarts.push_back(m_byteStarts.back() + bytes);
-        m_longest = std::max(m_longest, static_cast<size_t>(bytes));
+        m_byteStarts.push_back(m_byteStarts.back() + size);
+        m_longest = std::max(m_longest, static_cast<size_t>(size));
     }
     if (lineFeeds)
         m_lineFeedStarts = std::move(lineFeedStarts);

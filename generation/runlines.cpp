@@ -86,8 +86,7 @@ void RunLines::joinLastTexts()
         if (text.size() + tail.size() > Block)
             return;
         char *const block = joined.data() + i * Block;
-        std::memcpy(block, text.data(), text.size());
-        std::memcpy(block + text.size(), tail.data(), tail.size());
+        std::copy(tail.begin(), tail.end(), std::copy(text.begin(), text.end(), block));
         sizes[i] = static_cast<uint8_t>(text.size() + tail.size());
     }
     m_joined = std::move(joined);
@@ -164,7 +163,7 @@ void RunLines::forEachPart(int64_t line, Visit visit) const
     }
 }
 
-std::string RunLines::line(int64_t line) const
+std::string RunLines::lineText(int64_t line) const
 {
     std::string bytes;
     forEachPart(line, [&bytes](std::string_view part, const Fixed *) {
@@ -355,17 +354,17 @@ size_t RunLines::Writer::fill(char *out, size_t capacity)
     }
     // The head changes once per round of the last counter, so a line is the
     // head, the last counter's text and the tail.
-    int32_t &last = m_places[lines.m_counters.size() - 1];
+    const size_t last = lines.m_counters.size() - 1;
     const int32_t lastCount = lines.m_counters.back().count();
     while (m_next < lines.m_lineCount) {
-        const int32_t first = last;
+        const int32_t first = m_places[last];
         if (!lines.m_joined.empty() && m_head.size() <= Block)
             out = fillShort(out, limit);
         out = fillExact(out, limit);
-        m_next += last - first;
-        if (last < lastCount)
+        m_next += m_places[last] - first;
+        if (m_places[last] < lastCount)
             break;
-        last = 0;
+        m_places[last] = 0;
         if (m_next < lines.m_lineCount)
             nextPrefix();
     }

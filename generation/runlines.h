@@ -42,7 +42,7 @@ public:
     int64_t lineSize(int64_t line) const { return lineStart(line + 1) - lineStart(line); }
     // The line that holds the byte at offset, below size().
     int64_t lineAt(int64_t offset) const { return lastLineFrom(offset, Bytes); }
-    std::string line(int64_t line) const;
+    std::string lineText(int64_t line) const;
     size_t longestLine() const { return m_longest; }
 
     // Copies the bytes from..to into out.

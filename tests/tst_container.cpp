@@ -476,7 +476,7 @@ void ContainerTest::scrollingMovesByRowsAtAnyScale()
         }
     }
     const size_t expected
-        = (fromEnd ? lastTop : 0) + size_t(static_cast<long long>(rows) + pages * inView);
+        = (fromEnd ? lastTop : 0) + size_t(static_cast<long long>(rows) + qint64(pages) * inView);
     QCOMPARE(topRow(m_box), expected);
 }
 

@@ -20,10 +20,10 @@ namespace {
 
 using Lines = std::shared_ptr<const RunLines>;
 
-Lines runOf(std::vector<std::string> fields, std::vector<CounterSettings> counters)
+Lines runOf(const std::vector<std::string> &fields, const std::vector<CounterSettings> &counters)
 {
     return std::make_shared<const RunLines>(
-        std::move(fields), std::move(counters), TextEncoding::Utf8, "", "\r\n", 1 << 20);
+        fields, counters, TextEncoding::Utf8, "", "\r\n", 1 << 20);
 }
 
 std::string textOf(const Lines &lines)

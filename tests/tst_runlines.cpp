@@ -91,7 +91,7 @@ void RunLinesTest::matchesTheLinesMadeOneByOne()
     starts.push_back(size);
     for (int64_t r = 0; r < lines.lineCount(); ++r) {
         QCOMPARE(lines.lineStart(r), starts[size_t(r)]);
-        QCOMPARE(lines.line(r),
+        QCOMPARE(lines.lineText(r),
             text.substr(
                 size_t(starts[size_t(r)]), size_t(starts[size_t(r) + 1] - starts[size_t(r)])));
     }
@@ -170,7 +170,7 @@ void RunLinesTest::edgesOf64BitPositions()
 
     // By number.
     QCOMPARE(lines.lineStart(line), start);
-    QCOMPARE(QByteArray::fromStdString(lines.line(line)), text);
+    QCOMPARE(QByteArray::fromStdString(lines.lineText(line)), text);
     QCOMPARE(lines.afterLineFeed(line), end);
     // By offset.
     QCOMPARE(lines.lineAt(start), line);

@@ -94,7 +94,7 @@ QStringList linesOf(const RunLines &lines)
 {
     QStringList list;
     for (int64_t i = 0; i < lines.lineCount(); ++i)
-        list << QString::fromStdString(lines.line(i)).chopped(2);
+        list << QString::fromStdString(lines.lineText(i)).chopped(2);
     return list;
 }
 
@@ -366,7 +366,10 @@ void RunModuleTest::streamedFileEqualsTheBuiltOne_data()
 void RunModuleTest::streamedFileEqualsTheBuiltOne()
 {
     QFETCH(Change, change);
-    auto [module, runPlan, stream] = planned(change);
+    Planned run = planned(change);
+    RunModule &module = run.module;
+    const RunPlan &runPlan = run.plan;
+    std::optional<RecordStream> &stream = run.records;
     module.BuildLines(runPlan);
     QTemporaryDir dir;
     const QString streamed = dir.filePath("streamed.CTF");

@@ -145,10 +145,10 @@ void ContainerModel::setLines(std::shared_ptr<const RunLines> lines)
     clear();
     if (!lines || lines->size() == 0)
         return;
-    const auto size = static_cast<size_t>(lines->size());
+    const auto bytes = static_cast<size_t>(lines->size());
     auto source = std::make_shared<RunSource>(std::move(lines));
     const size_t lineFeeds = source->lineFeedCount();
-    m_pieces.push_back({std::move(source), 0, size, lineFeeds});
+    m_pieces.push_back({std::move(source), 0, bytes, lineFeeds});
     reindex();
 }
 
