@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Large "Do IT" runs timed three ways: the run alone, the real window, and a
-// Python peer that writes the same file. Then the Container itself with the
-// largest run in it. With --large, a
-// run far beyond the Container streamed to disk beside dd.
+// Python peer that writes the same file. Then the Container itself with an
+// eight-million-line run in it. With --large, a 100,000,000-line run streamed
+// to disk beside dd.
 #include "benchcommon.h"
 #include "containerbench.h"
 
@@ -239,9 +239,7 @@ void measureAll(const QString &python, const QString &peerScript)
                 "RecordStream and streamRecordFile, as a printed run of any size is written. end "
                 "to end: the real window (offscreen) from the click on Do IT until the Container "
                 "holds every line, the file written. peak memory: that window process's VmHWM. "
-                "peer: the whole python3 process. beyond: planRun alone, print to file unticked; "
-                "no window run, as the window streams that run to its file once print to file is "
-                "ticked. Files in %s. Measured in %.0f s.\n",
+                "peer: the whole python3 process. Files in %s. Measured in %.0f s.\n",
         qPrintable(base), secondsSince(begin));
     std::fflush(stdout);
     measureContainers(folder.path(), atLimitCore, qEnvironmentVariable("KELVARO_BENCH_DISPLAY"));

@@ -530,8 +530,9 @@ void measureContainers(const QString &folder, double coreSeconds, const QString 
     else
         addPlatform(table, x11(display), folder, coreSeconds);
 
-    std::printf("\nThe Container with the at-limit run (%s lines, print to file unticked): "
-                "median and max of %d runs\n",
+    std::printf(
+        "\nThe Container with an eight-million-line run (%s lines, print to file unticked): "
+        "median and max of %d runs\n",
         qPrintable(QStringLiteral("%L1").arg(lineCount(atLimit()))), Repetitions);
     table.print();
     std::printf(
