@@ -444,7 +444,9 @@ void RunTest::largeRunWithItsFile()
     QTimer answer;
     connect(&answer, &QTimer::timeout, [&] {
         auto *progress = qobject_cast<QProgressDialog *>(QApplication::activeModalWidget());
-        const bool finishing = progress && progress->labelText().startsWith("Finishing out.CTF");
+        // Only the rows that hold the disk back answer the finishing dialog.
+        const bool finishing
+            = slowFinish && progress && progress->labelText().startsWith("Finishing out.CTF");
         if (finishing && !askedWhileFinishing) {
             askedWhileFinishing = true;
             QTest::mouseClick(progress->findChild<QPushButton *>(), Qt::LeftButton);
@@ -463,7 +465,7 @@ void RunTest::largeRunWithItsFile()
     answer.start(0);
     m_ui->pressDoIt();
 
-    QCOMPARE(m_ui->messages(), message.isEmpty() ? QStringList() : QStringList {message});
+    QCOMPARE(m_ui->messages().join("|"), message);
     // The whole run is in the Container, even when its file was stopped.
     const ContainerModel &shown = m_ui->container()->model();
     QCOMPARE(shown.rowCount(), size_t(lastEnd == "99" ? 1'000'001 : 10'000'001));
