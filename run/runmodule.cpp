@@ -255,6 +255,7 @@ std::optional<RunModule::Message> RunModule::WriteLines(const RunPlan &plan, boo
             tr("A field holds a character without a "
                "Windows-1252 byte."),
             FileReplacement::untouched(OutputFileName)};
+    const QString inContainer = tr("The lines are in the Container");
     switch (result.outcome) {
     case WriteOutcome::Written:
         if (!result.cancelCameTooLate)
@@ -264,12 +265,12 @@ std::optional<RunModule::Message> RunModule::WriteLines(const RunPlan &plan, boo
                             .arg(QDir::toNativeSeparators(OutputFileName))};
     case WriteOutcome::Cancelled:
         return Message {tr("The run was stopped before its file was written whole: %1. %2.")
-                            .arg(result.fileLeft, tr("The lines are in the Container"))};
+                            .arg(result.fileLeft, inContainer)};
     case WriteOutcome::Failed:
         break;
     }
     return Message {tr("Kelvaro could not write the file %1:\n%2\n\n%3; %4.")
-                        .arg(QDir::toNativeSeparators(OutputFileName), result.reason,
-                            tr("The lines are in the Container"), result.fileLeft),
+                        .arg(QDir::toNativeSeparators(OutputFileName), result.reason, inContainer,
+                            result.fileLeft),
         true};
 }
