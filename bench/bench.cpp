@@ -346,7 +346,7 @@ void measureLarge(const QString &folderPath)
     const double ratio = streamed.median / dd.median;
     addSpread(table, run, "streamed file, committed (fsync)", streamed, rateText);
     addSpread(table, run, "dd bs=1M conv=fsync, same size and folder", dd, rateText);
-    addFigure(table, run, "streamed / dd, with fsync", QString::number(ratio * 100, 'f', 0) + " %",
+    addFigure(table, run, "streamed / dd, with fsync", QString::number(ratio * 100, 'f', 1) + " %",
         ">= 80 %", ratio >= 0.8);
     const Spread plain
         = spread(megabytesPerSecond(path, [&] { return runStreamed(Large, path, true); }));
@@ -355,7 +355,7 @@ void measureLarge(const QString &folderPath)
     addSpread(table, run, "streamed into a plain file, no fsync", plain, rateText);
     addSpread(table, run, "dd bs=1M, no fsync", ddPlain, rateText);
     addFigure(table, run, "streamed / dd, no fsync",
-        QString::number(plain.median / ddPlain.median * 100, 'f', 0) + " %");
+        QString::number(plain.median / ddPlain.median * 100, 'f', 1) + " %");
     const long long peakKilobytes = statusKilobytes("VmHWM");
     const double peakMegabytes = static_cast<double>(peakKilobytes - idleKilobytes) * 1024 / 1e6;
     addFigure(table, run, "peak memory of the process (VmHWM)",
