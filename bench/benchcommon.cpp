@@ -4,6 +4,7 @@
 
 #include "recordfile.h"
 #include "recordstream.h"
+#include "testseams.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -139,7 +140,7 @@ void setUpWindow(const Main &window, const Workload &workload)
 
 ShownWindow::ShownWindow(const QString &savePath)
 {
-    window.CommonDialog1.setPresenter([this, savePath](const CommonDialog &) {
+    MainForTests::commonDialog(window).setPresenter([this, savePath](const CommonDialog &) {
         ++dialogs;
         return std::optional<QString>(savePath);
     });

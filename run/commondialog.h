@@ -16,7 +16,10 @@ public:
     // Shows the dialog for these settings; the chosen path, or nothing on Cancel.
     using Presenter = std::function<std::optional<QString>(const CommonDialog &)>;
 
-    bool CancelError = false;
+    // The flags the dialog honours: with OverwritePrompt it asks before an
+    // existing file is replaced. HideReadOnly is what it always does, having
+    // no read-only box. A Cancel is always told by ShowSave's result.
+    enum Flag { OverwritePrompt = 0x2, HideReadOnly = 0x4 };
     int Flags = 0;
     QString DefaultExt = QStringLiteral("CTF");
     QString DialogTitle = QStringLiteral("save data as");

@@ -214,9 +214,8 @@ void RunModule::BuildLines(const RunPlan &plan)
 
 std::optional<QString> RunModule::AskOutputFileName(CommonDialog &CommonDialog1)
 {
-    CommonDialog1.CancelError = false;
-    // OFN_HIDEREADONLY alone: no read-only box, and no question before a file is replaced.
-    CommonDialog1.Flags = 4;
+    // No read-only box, and no question before a file is replaced.
+    CommonDialog1.Flags = CommonDialog::HideReadOnly;
     if (!CommonDialog1.ShowSave())
         return std::nullopt;
     return CommonDialog1.FileName;

@@ -49,8 +49,8 @@ public:
     int16_t CounterCount = 1;
     std::string NewLine;
     // The latest run's lines, made on demand: the Container shows them as
-    // they are, however many there are.
-    std::shared_ptr<const RunLines> LineList;
+    // they are, however many there are. None before the first run.
+    std::shared_ptr<const RunLines> LineList = std::make_shared<const RunLines>();
     QString OutputFileName;
 
     void ReadCounterCount(const std::array<bool, 3> &counterOptions);

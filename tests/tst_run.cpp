@@ -4,6 +4,7 @@
 
 #include "container.h"
 #include "streamingwrite.h"
+#include "testseams.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -278,9 +279,9 @@ void RunTest::extensionIsJoinedOnce()
     m_ui->answerSaveDialog(m_dir->filePath(chosen));
     m_ui->pressDoIt();
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList {written});
-    QCOMPARE(m_ui->window().CommonDialog1.FileName, m_dir->filePath(written));
+    QCOMPARE(m_ui->window().commonDialog().FileName, m_dir->filePath(written));
     // The next dialog opens on the file just written.
-    QCOMPARE(m_ui->window().CommonDialog1.initialPath(), m_dir->filePath(written));
+    QCOMPARE(m_ui->window().commonDialog().initialPath(), m_dir->filePath(written));
 }
 
 void RunTest::secondRunReplacesTheContainer()
@@ -305,7 +306,7 @@ void RunTest::runKeepsTheTabAndTheSettings()
 void RunTest::waitCursorWhileTheRunWorks()
 {
     std::optional<Qt::CursorShape> duringRun;
-    m_ui->window().CommonDialog1.setPresenter([&](const CommonDialog &) {
+    MainForTests::commonDialog(m_ui->window()).setPresenter([&](const CommonDialog &) {
         if (const QCursor *cursor = QGuiApplication::overrideCursor())
             duringRun = cursor->shape();
         return std::optional<QString>();
@@ -416,7 +417,7 @@ void RunTest::largeRunWithItsFile()
     message.replace("OUT", QDir::toNativeSeparators(m_dir->filePath("out.CTF")));
 
     // The progress dialog at once.
-    m_ui->window().setProgressDelay(0);
+    MainForTests::setProgressDelay(m_ui->window(), 0);
     QVERIFY(writeFile(m_dir->filePath("out.CTF"), "earlier file"));
     if (secondName)
         QCOMPARE(

@@ -654,8 +654,7 @@ void RunModuleTest::defaultExtension()
 void RunModuleTest::cancelledDialogKeepsItsName()
 {
     CommonDialog dialog;
-    dialog.CancelError = true;
-    dialog.Flags = 99;
+    dialog.Flags = CommonDialog::OverwritePrompt;
     int shown = 0;
     std::optional<QString> answer = QStringLiteral("/tmp/first");
     dialog.setPresenter([&](const CommonDialog &) {
@@ -664,8 +663,7 @@ void RunModuleTest::cancelledDialogKeepsItsName()
     });
     RunModule module;
     QCOMPARE(module.AskOutputFileName(dialog), std::optional<QString>("/tmp/first.CTF"));
-    QCOMPARE(dialog.CancelError, false);
-    QCOMPARE(dialog.Flags, 4);
+    QCOMPARE(dialog.Flags, int(CommonDialog::HideReadOnly));
     answer.reset();
     QCOMPARE(module.AskOutputFileName(dialog), std::nullopt);
     QCOMPARE(dialog.FileName, QStringLiteral("/tmp/first.CTF"));

@@ -185,12 +185,9 @@ void StartUpTest::moduleValues()
     const RunModule &module = m_ui->window().module();
     QCOMPARE(QByteArray::fromStdString(module.NewLine), QByteArray("\r\n"));
     QCOMPARE(module.CounterCount, int16_t(1));
-    QCOMPARE(module.LineList->lineCount(), 11);
-    std::string lines(size_t(module.LineList->size()), '?');
-    module.LineList->copy(0, module.LineList->size(), lines.data());
-    QCOMPARE(QByteArray::fromStdString(lines), QByteArray("\r\n").repeated(11));
+    QCOMPARE(module.LineList->lineCount(), 0);
     QCOMPARE(m_ui->containerText(), QString());
-    QCOMPARE(m_ui->window().CommonDialog1.FileName, QStringLiteral("Test"));
+    QCOMPARE(m_ui->window().commonDialog().FileName, QStringLiteral("Test"));
 }
 
 void StartUpTest::accessibleNames_data()

@@ -3,6 +3,7 @@
 #include "windowdriver.h"
 
 #include "container.h"
+#include "testseams.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -31,7 +32,7 @@ QString designName(const QWidget *widget)
 WindowDriver::WindowDriver()
     : m_window(std::make_unique<Main>())
 {
-    m_window->CommonDialog1.setPresenter([this](const CommonDialog &) {
+    MainForTests::commonDialog(*m_window).setPresenter([this](const CommonDialog &) {
         ++m_dialogsShown;
         return m_answer;
     });

@@ -32,6 +32,33 @@
 
 namespace {
 
+// The focus order: Tab goes from the lowest index up, as the design numbers
+// the controls. The options "one", "two", "three" take 1, 11 and 21, each
+// followed by a counter panel's controls (panel i's at 2 + 10i to 10 + 10i);
+// then the commands, the tab headers, the Container, the fields and Exit.
+namespace TabIndex {
+constexpr int CounterOption = 1;
+constexpr int PanelStride = 10;
+constexpr int Alpha = 2;
+constexpr int Numeric = 3;
+constexpr int Up = 4;
+constexpr int Down = 5;
+constexpr int Padded = 6;
+constexpr int PadWidth = 7;
+constexpr int StartCount = 8;
+constexpr int EndCount = 9;
+constexpr int Step = 10;
+constexpr int DoIt = 31;
+constexpr int ClearContainer = 32;
+constexpr int TabHeaders = 34;
+constexpr int Container = 45;
+// Field 4 comes first: its index is below those of Fields 1 to 3.
+constexpr int Field4 = 60;
+constexpr int Field1 = 61;
+constexpr int Exit = 71;
+constexpr int PrintToFile = 73;
+} // namespace TabIndex
+
 QString element(const char *array, int k)
 {
     return QStringLiteral("%1(%2)").arg(QLatin1String(array)).arg(k);
@@ -118,12 +145,12 @@ void Main::createControls(QWidget *form)
     Picture1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     Picture1->setBackgroundRole(QPalette::Highlight);
     Picture1->setAutoFillBackground(true);
-    Command1 = layout.add<QPushButton>(
-        Picture1, QStringLiteral("Command1"), QStringLiteral("Do IT"), {66, 0, 852, 348}, 31);
+    Command1 = layout.add<QPushButton>(Picture1, QStringLiteral("Command1"),
+        QStringLiteral("Do IT"), {66, 0, 852, 348}, TabIndex::DoIt);
     Command2 = layout.add<QPushButton>(Picture1, QStringLiteral("Command2"),
-        QStringLiteral("Clear Container"), {1026, 0, 2172, 348}, 32);
-    CBExit = layout.add<QPushButton>(
-        Picture1, QStringLiteral("CBExit"), QStringLiteral("&Exit"), {5040, 0, 852, 372}, 71);
+        QStringLiteral("Clear Container"), {1026, 0, 2172, 348}, TabIndex::ClearContainer);
+    CBExit = layout.add<QPushButton>(Picture1, QStringLiteral("CBExit"), QStringLiteral("&Exit"),
+        {5040, 0, 852, 372}, TabIndex::Exit);
     // Enter presses the button that has the focus, as Space does; outside a
     // dialog no button is the default, so Enter in a box and Escape press none.
     for (QPushButton *button : {Command1, Command2, CBExit})
@@ -133,7 +160,7 @@ void Main::createControls(QWidget *form)
         = layout.add<Frame>(form, QStringLiteral("MainFrame"), QString(), {0, 480, 6132, 6732});
     SSTab1 = new TabControl(MainFrame);
     layout.place(SSTab1, QStringLiteral("SSTab1"), {120, 240, 5892, 6252});
-    layout.takesFocusAt(34, SSTab1->tabBar());
+    layout.takesFocusAt(TabIndex::TabHeaders, SSTab1->tabBar());
     QWidget *setupPage = SSTab1->addPage(QStringLiteral("setup"));
     QWidget *fieldsPage = SSTab1->addPage(QStringLiteral("Fields"));
     QWidget *containerPage = SSTab1->addPage(QStringLiteral("Container"));
@@ -143,7 +170,8 @@ void Main::createControls(QWidget *form)
     const char *counterCaptions[] = {"one", "two", "three"};
     for (int k = 0; k < 3; ++k) {
         Option3.append(layout.add<QRadioButton>(Frame7, element("Option3", k),
-            QLatin1String(counterCaptions[k]), {240 + 960 * k, 360, 852, 252}, 1 + 10 * k));
+            QLatin1String(counterCaptions[k]), {240 + 960 * k, 360, 852, 252},
+            TabIndex::CounterOption + TabIndex::PanelStride * k));
     }
     Option3(0)->setChecked(true);
     for (int i = 0; i < 3; ++i)
@@ -152,7 +180,8 @@ void Main::createControls(QWidget *form)
     Frame8 = layout.add<Frame>(
         fieldsPage, QStringLiteral("Frame8"), QString(), {120, 480, 5532, 5652});
     // Top to bottom as a line reads: Field 1, counter 1, Field 2, ... Field 4.
-    const int fieldTabIndex[] = {61, 62, 63, 60};
+    const int fieldTabIndex[]
+        = {TabIndex::Field1, TabIndex::Field1 + 1, TabIndex::Field1 + 2, TabIndex::Field4};
     for (int j = 0; j < 4; ++j) {
         const int top = 360 + 1158 * j;
         Label1.append(layout.add<QLabel>(Frame8, element("Label1", j),
@@ -178,59 +207,59 @@ void Main::createControls(QWidget *form)
     Frame9 = layout.add<Frame>(
         containerPage, QStringLiteral("Frame9"), QString(), {120, 360, 5652, 5772});
     Check3 = layout.add<QCheckBox>(Frame9, QStringLiteral("Check3"),
-        QStringLiteral("print to file"), {240, 240, 4572, 372}, 73);
+        QStringLiteral("print to file"), {240, 240, 4572, 372}, TabIndex::PrintToFile);
     Check3->setChecked(true);
     Text6 = new Container(Frame9);
     connect(Text6, &Container::copyRefused, this, &Main::warn);
-    layout.place(Text6, QStringLiteral("Text6"), {120, 720, 5412, 4812}, 45);
+    layout.place(Text6, QStringLiteral("Text6"), {120, 720, 5412, 4812}, TabIndex::Container);
 
     layout.applyFocusOrder();
 }
 
 void Main::createCounterPanel(ControlLayout &layout, QWidget *page, int i)
 {
-    const int tab = 10 * i;
+    const int tab = TabIndex::PanelStride * i;
     Frame1.append(layout.add<Frame>(page, element("Frame1", i), QStringLiteral("Counter 1"),
         {120 + 1800 * i, 1080, 1812, 5052}));
     Frame *panel = Frame1(i);
 
     Frame2.append(layout.add<Frame>(
         panel, element("Frame2", i), QStringLiteral("Type"), {120, 240, 1452, 852}));
-    Option1.append(layout.add<QRadioButton>(
-        Frame2(i), element("Option1", i), QStringLiteral("Alpha"), {120, 240, 852, 252}, 2 + tab));
+    Option1.append(layout.add<QRadioButton>(Frame2(i), element("Option1", i),
+        QStringLiteral("Alpha"), {120, 240, 852, 252}, TabIndex::Alpha + tab));
     Option4.append(layout.add<QRadioButton>(Frame2(i), element("Option4", i),
-        QStringLiteral("Numeric"), {120, 480, 1092, 348}, 3 + tab));
+        QStringLiteral("Numeric"), {120, 480, 1092, 348}, TabIndex::Numeric + tab));
     Option4(i)->setChecked(true);
 
     Frame5.append(layout.add<Frame>(
         panel, element("Frame5", i), QStringLiteral("Direction"), {120, 1080, 1452, 852}));
-    Option2.append(layout.add<QRadioButton>(
-        Frame5(i), element("Option2", i), QStringLiteral("UP"), {120, 240, 1212, 252}, 4 + tab));
-    Option5.append(layout.add<QRadioButton>(
-        Frame5(i), element("Option5", i), QStringLiteral("Down"), {120, 480, 972, 252}, 5 + tab));
+    Option2.append(layout.add<QRadioButton>(Frame5(i), element("Option2", i), QStringLiteral("UP"),
+        {120, 240, 1212, 252}, TabIndex::Up + tab));
+    Option5.append(layout.add<QRadioButton>(Frame5(i), element("Option5", i),
+        QStringLiteral("Down"), {120, 480, 972, 252}, TabIndex::Down + tab));
     Option2(i)->setChecked(true);
 
     Frame3.append(
         layout.add<Frame>(panel, element("Frame3", i), QString(), {120, 1800, 1452, 1092}));
-    Check1.append(layout.add<QCheckBox>(
-        Frame3(i), element("Check1", i), QStringLiteral("Padded"), {120, 240, 1212, 252}, 6 + tab));
-    Text1.append(layout.add<QLineEdit>(
-        Frame3(i), element("Text1", i), QStringLiteral("3"), {120, 600, 1212, 336}, 7 + tab));
+    Check1.append(layout.add<QCheckBox>(Frame3(i), element("Check1", i), QStringLiteral("Padded"),
+        {120, 240, 1212, 252}, TabIndex::Padded + tab));
+    Text1.append(layout.add<QLineEdit>(Frame3(i), element("Text1", i), QStringLiteral("3"),
+        {120, 600, 1212, 336}, TabIndex::PadWidth + tab));
     Text1(i)->setEnabled(false);
     Text1(i)->hide();
 
     Frame4.append(layout.add<Frame>(
         panel, element("Frame4", i), QStringLiteral("Start Count"), {120, 2880, 1452, 732}));
-    Text2.append(layout.add<QLineEdit>(
-        Frame4(i), element("Text2", i), QStringLiteral("10"), {120, 240, 1212, 336}, 8 + tab));
+    Text2.append(layout.add<QLineEdit>(Frame4(i), element("Text2", i), QStringLiteral("10"),
+        {120, 240, 1212, 336}, TabIndex::StartCount + tab));
     ENdCntFrm.append(layout.add<Frame>(
         panel, element("ENdCntFrm", i), QStringLiteral("End Count"), {120, 3600, 1452, 732}));
-    Text3.append(layout.add<QLineEdit>(
-        ENdCntFrm(i), element("Text3", i), QStringLiteral("20"), {120, 240, 1212, 336}, 9 + tab));
+    Text3.append(layout.add<QLineEdit>(ENdCntFrm(i), element("Text3", i), QStringLiteral("20"),
+        {120, 240, 1212, 336}, TabIndex::EndCount + tab));
     Frame6.append(layout.add<Frame>(
         panel, element("Frame6", i), QStringLiteral("Step"), {120, 4320, 1452, 612}));
-    Text4.append(layout.add<QLineEdit>(
-        Frame6(i), element("Text4", i), QStringLiteral("1"), {120, 240, 1212, 336}, 10 + tab));
+    Text4.append(layout.add<QLineEdit>(Frame6(i), element("Text4", i), QStringLiteral("1"),
+        {120, 240, 1212, 336}, TabIndex::Step + tab));
     for (QLineEdit *box : {Text1(i), Text2(i), Text3(i), Text4(i)}) {
         setUpTextBox(box);
         // Typed characters are filtered key by key; an input method would bypass that.
@@ -333,8 +362,6 @@ void Main::Form_Load()
     // one-counter layout is applied either way.
     Option3(0)->setChecked(true);
     Option3_Click(0);
-    m_module.CounterCount = 1;
-    m_module.LineList = std::make_shared<const RunLines>(std::string_view(), m_module.NewLine, 11);
 }
 
 void Main::Command1_Click()

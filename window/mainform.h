@@ -1,5 +1,32 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The Kelvaro window: its controls, start-up, reactions, key filters and commands.
+//
+// The controls keep their design names. What each is on screen (k is a
+// counter panel, 0 to 2, for counter k+1; j a field, 0 to 3, for Field j+1):
+//
+//   Picture1           the blue strip along the top that holds the commands
+//   Command1           "Do IT": makes the lines (Command1_Click is the run)
+//   Command2           "Clear Container": empties the Container
+//   CBExit             "Exit": ends the program
+//   MainFrame, SSTab1  the frame under the strip, and the tabs "setup",
+//                      "Fields" and "Container" in it
+//   Frame7, Option3(k) "number of counters" and its options "one", "two", "three"
+//   Frame1(k)          counter k+1's panel, captioned "Counter 1" on every panel
+//   Frame2(k)          "Type": Option1(k) "Alpha", Option4(k) "Numeric"
+//   Frame5(k)          "Direction": Option2(k) "UP", Option5(k) "Down"
+//   Frame3(k)          "Padded" (Check1(k)) and the pad width box Text1(k) under it
+//   Frame4(k)          "Start Count", the box Text2(k)
+//   ENdCntFrm(k)       "End Count", the box Text3(k)
+//   Frame6(k)          "Step", the box Text4(k)
+//   Frame8             the "Fields" page: Label1(j) "Field j+1" over the box
+//                      Text5(j), Label2(k) "+ Counter k+1 here +" between them
+//   Frame9             the "Container" page: Check3 "print to file" and the
+//                      Container itself, Text6
+//   CommonDialog1      the Save dialog a printed run asks for its file with
+//
+// The handlers are named control_event: Option5_Click(k) runs when "Down" is
+// chosen in panel k, Text2_KeyPress(k) filters a key typed into Start Count,
+// Text6_GotFocus selects the whole Container as the focus arrives.
 #pragma once
 
 #include "commondialog.h"
@@ -30,13 +57,9 @@ class Main : public QWidget
 public:
     explicit Main(QWidget *parent = nullptr);
 
-    // The Save dialog of a run. Tests give it a presenter that answers at once.
-    CommonDialog CommonDialog1;
-
+    // The run's lasting values: the number of counters, the latest run's lines.
     const RunModule &module() const { return m_module; }
-    // Tests reach the Container's capacity and the progress dialog with small runs.
-    RunModule &module() { return m_module; }
-    void setProgressDelay(int milliseconds) { m_progressDelayMs = milliseconds; }
+    const CommonDialog &commonDialog() const { return CommonDialog1; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -75,7 +98,13 @@ private:
     RunSettings readSettings() const;
     void warn(const QString &message);
 
+    // Tests give the dialog a presenter that answers at once, and show the
+    // progress dialog without its delay.
+    friend class MainForTests;
+
     RunModule m_module;
+    CommonDialog CommonDialog1;
+    // A write shorter than this shows no progress dialog.
     int m_progressDelayMs = 300;
     QHash<QObject *, std::function<void(int16_t &)>> m_keyPress;
 

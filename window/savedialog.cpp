@@ -12,7 +12,8 @@ std::optional<QString> showSaveDialog(QWidget *parent, const CommonDialog &setti
     QFileDialog dialog(parent, settings.DialogTitle);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    dialog.setOption(
+        QFileDialog::DontConfirmOverwrite, (settings.Flags & CommonDialog::OverwritePrompt) == 0);
     dialog.selectFile(settings.initialPath());
 
     // A run shows the wait cursor; the file is chosen with the usual one.
