@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
+#include <stdexcept>
 
 namespace {
 
@@ -28,6 +30,7 @@ RunLines::RunLines(std::string_view lineStart, std::string_view lineEnd, int64_t
     m_fixed.resize(1);
     m_fixed[0].text.append(lineStart).append(lineEnd);
     measureFixed();
+    checkSize();
 }
 
 RunLines::RunLines(const std::vector<std::string> &fields,
@@ -52,8 +55,28 @@ RunLines::RunLines(const std::vector<std::string> &fields,
     }
     for (size_t k = n; k-- > 1;)
         m_periods[k - 1] = m_periods[k] * m_counters[k].count();
+    checkSize();
     if (m_lineCount > 0)
         joinLastTexts();
+}
+
+void RunLines::checkSize() const
+{
+    // Every offset and sum is a 64-bit count, so each whole measure must fit
+    // one. A run is measured before it is made; this keeps that promise
+    // checked where the arithmetic relies on it, in arithmetic that cannot
+    // overflow itself (65,536^3 lines of texts up to 2^63 bytes).
+    using Wide = unsigned __int128;
+    constexpr Wide Largest = Wide(std::numeric_limits<int64_t>::max());
+    for (const Measure measure : {Bytes, LineFeeds, Utf16}) {
+        Wide total = Wide(m_lineCount) * Wide(m_fixedMeasures[measure]);
+        for (size_t k = 0; k < m_counters.size() && m_lineCount > 0; ++k) {
+            const int32_t count = m_counters[k].count();
+            total += Wide(m_lineCount / count) * Wide(counterBefore(k, count, measure));
+        }
+        if (total > Largest)
+            throw std::length_error("a run's text must stay below 2^63 bytes");
+    }
 }
 
 void RunLines::measureFixed()

@@ -21,8 +21,10 @@
 // microseconds, without making another line. A run of 65,536^3 lines costs
 // its counters' texts and nothing more.
 //
-// Offsets are 64-bit byte offsets into the whole text. Nothing changes after
-// construction: threads may share it.
+// Offsets are 64-bit byte offsets into the whole text, so a run's bytes, line
+// feeds and UTF-16 units must each stay below 2^63: the constructors throw
+// std::length_error for a run that does not (measureRun refuses it first).
+// Nothing changes after construction: threads may share it.
 class RunLines
 {
 public:
@@ -109,6 +111,7 @@ private:
     static constexpr size_t Block = 32;
 
     void measureFixed();
+    void checkSize() const;
     void joinLastTexts();
     int64_t counterBefore(size_t k, int32_t place, Measure measure) const;
     // What the lines before line hold, by a measure.

@@ -7,7 +7,9 @@
 #include <QTest>
 
 #include <algorithm>
+#include <limits>
 #include <random>
+#include <stdexcept>
 
 namespace {
 
@@ -62,6 +64,7 @@ private slots:
     void matchesTheLinesMadeOneByOne();
     void edgesOf64BitPositions_data();
     void edgesOf64BitPositions();
+    void refusesATextPast64BitOffsets();
 };
 
 void RunLinesTest::matchesTheLinesMadeOneByOne_data()
@@ -191,6 +194,21 @@ void RunLinesTest::edgesOf64BitPositions()
     chunk.resize(writer.fill(chunk.data(), size_t(text.size()) + 10));
     QCOMPARE(QByteArray::fromStdString(chunk), text);
     QCOMPARE(writer.atEnd(), line + 1 == lines.lineCount());
+}
+
+void RunLinesTest::refusesATextPast64BitOffsets()
+{
+    // 2^48 lines of 2^15 bytes make 2^63 bytes: one more than an offset holds.
+    constexpr qint64 Lines = qint64(1) << 48;
+    const std::string line(size_t(1) << 15, 'x');
+    QCOMPARE(
+        RunLines(line.substr(1), "", Lines).size(), std::numeric_limits<qint64>::max() - Lines + 1);
+    QVERIFY_THROWS_EXCEPTION(std::length_error, RunLines(line, "", Lines));
+    CounterSettings widest;
+    widest.start = -32768;
+    widest.end = 32767;
+    QVERIFY_THROWS_EXCEPTION(std::length_error,
+        RunLines({"", "", "", line}, {widest, widest, widest}, TextEncoding::Utf8, "", "", Budget));
 }
 
 QTEST_GUILESS_MAIN(RunLinesTest)
