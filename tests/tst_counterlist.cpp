@@ -207,6 +207,7 @@ void CounterListTest::pieceCountIsSpanOverStepPlusOne()
         steps.push_back(static_cast<int16_t>(any(random)));
     }
     int checked = 0;
+    int sampled = 0;
     for (const int16_t start : values) {
         for (const int16_t end : values) {
             for (const int16_t step : steps) {
@@ -214,17 +215,23 @@ void CounterListTest::pieceCountIsSpanOverStepPlusOne()
                     const int32_t distance = std::max(1, std::abs(static_cast<int32_t>(step)));
                     const bool leads = up ? start <= end : start >= end;
                     const int32_t q = std::abs(end - start) / distance;
-                    const auto pieces
-                        = BuildCounterList("", "", start, end, 0, step, false, up, false);
+                    const size_t expected = leads ? static_cast<size_t>(q) + 1 : 0u;
                     const QString where = QStringLiteral("start %1 end %2 step %3 %4")
                                               .arg(start)
                                               .arg(end)
                                               .arg(step)
                                               .arg(up ? "up" : "down");
-                    QVERIFY2(pieces.size() == (leads ? static_cast<size_t>(q) + 1 : 0u),
+                    QVERIFY2(size_t(counterValueCount(start, end, step, up)) == expected,
                         qPrintable(where));
-                    QCOMPARE(static_cast<size_t>(counterValueCount(start, end, step, up)),
-                        pieces.size());
+                    // Lists of thousands of pieces are built for one case in
+                    // eight, and always from limit to limit: the count above
+                    // covers every case, and the sanitized build stays quick.
+                    const bool limits = std::abs(end - start) == 65535;
+                    if (expected > 1000 && !limits && ++sampled % 8 != 0)
+                        continue;
+                    const auto pieces
+                        = BuildCounterList("", "", start, end, 0, step, false, up, false);
+                    QVERIFY2(pieces.size() == expected, qPrintable(where));
                     if (pieces.empty())
                         continue;
                     const int32_t last = up ? start + q * distance : start - q * distance;
