@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The pieces of one counter: every value from start towards end, each written
-// as a number or a character and set between a text before and a text after.
+// The reference counter list builder: one string per piece, step by step.
+//
+// The program never calls it. A run's lines come from RunLines, which makes
+// any line from its number and the counters' texts; the tests and the fuzzer
+// check RunLines against lines joined from these lists, which follow the
+// counting loop exactly as written, one value at a time.
 #pragma once
 
 #include "counter.h"
