@@ -286,7 +286,16 @@ void checkLines(const Run &run)
             = CounterSettings {c.start, c.end, c.width, c.step, c.alpha, c.up, c.padded};
     }
     plan.fields = run.fields;
-    plan.lineCount = run.lineCount;
+    // Measured as a run is before its lines are made, and checked against
+    // the sizes counted here.
+    if (!measureRun(plan, run.counterCount, 2))
+        fault("%d counters: a run of %lld lines measured as too large", run.counterCount,
+            static_cast<long long>(run.lineCount));
+    if (plan.lineCount != run.lineCount || plan.textBytes != run.textBytes)
+        fault("%d counters measured as %lld lines of %lld bytes, expected %lld of %lld",
+            run.counterCount, static_cast<long long>(plan.lineCount),
+            static_cast<long long>(plan.textBytes), static_cast<long long>(run.lineCount),
+            static_cast<long long>(run.textBytes));
 
     RunModule module;
     module.CounterCount = static_cast<int16_t>(run.counterCount);
