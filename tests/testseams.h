@@ -3,7 +3,10 @@
 // them declares `friend class <Class>ForTests;` beside what they may set.
 #pragma once
 
+#include "containermodel.h"
 #include "mainform.h"
+
+#include <vector>
 
 class MainForTests
 {
@@ -13,5 +16,23 @@ public:
     static void setProgressDelay(Main &window, int milliseconds)
     {
         window.m_progressDelayMs = milliseconds;
+    }
+};
+
+// The shape of the Container's text: its tree's height, which bounds what
+// any edit or look-up visits, and the nodes that the text and its undo and
+// redo steps hold between them, which is their memory.
+class ContainerModelForTests
+{
+public:
+    static size_t height(const ContainerModel &model) { return model.m_text.height(); }
+    static size_t nodesHeld(const ContainerModel &model)
+    {
+        std::vector<const PieceTree *> trees {&model.m_text};
+        for (const auto *steps : {&model.m_undo, &model.m_redo}) {
+            for (const ContainerModel::Step &step : *steps)
+                trees.push_back(&step.replaced);
+        }
+        return PieceTree::nodesHeld(trees);
     }
 };
