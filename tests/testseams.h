@@ -6,7 +6,10 @@
 #include "containermodel.h"
 #include "mainform.h"
 
-#include <vector>
+#include <cstdint>
+#include <type_traits>
+
+class Container;
 
 class MainForTests
 {
@@ -34,5 +37,26 @@ public:
                 trees.push_back(&step.replaced);
         }
         return PieceTree::nodesHeld(trees);
+    }
+};
+
+// The Container's limits, lowered to reach their edges with small texts.
+// Templates, so that this header needs no widget headers where only the
+// model is tested; Box is always Container.
+class ContainerForTests
+{
+public:
+    template<typename Box>
+    static void setCopyLimit(Box &box, size_t bytes)
+    {
+        static_assert(std::is_same_v<Box, Container>);
+        box.m_copyLimit = bytes;
+    }
+    // Takes effect with the next lines shown.
+    template<typename Box>
+    static void setScrollLimit(Box &box, std::uint64_t limit)
+    {
+        static_assert(std::is_same_v<Box, Container>);
+        box.m_scrollLimit = limit;
     }
 };
