@@ -219,9 +219,10 @@ std::variant<RunPlan, QString> RunModule::planRun(const RunSettings &settings) c
 
 void RunModule::BuildLines(const RunPlan &plan)
 {
-    // The Container keeps each counter's texts up to this size, and makes the
-    // texts of a counter with a pad width in the thousands as they are shown.
-    constexpr int64_t KeptTextBudget = int64_t(8) << 20;
+    // The Container keeps its counters' texts up to this size in all, the
+    // last counter's first, and makes the others' as they are shown: a run
+    // of the widest fields holds a few megabytes, like any other.
+    constexpr int64_t KeptTextBudget = int64_t(512) << 10;
     LineList = std::make_shared<const RunLines>(
         std::vector<std::string>(plan.fields.begin(), plan.fields.begin() + CounterCount + 1),
         std::vector<CounterSettings>(plan.counters.begin(), plan.counters.begin() + CounterCount),
