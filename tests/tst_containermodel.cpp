@@ -346,6 +346,7 @@ void ContainerModelTest::clearGivesTheRunBack()
     model.setLines(lines);
     model.replace(10, 10, "x");
     const TextFragment copied = model.fragment(0, model.size());
+    const TextFragment own = model.fragment(5, 15).standalone();
     model.clear();
     QCOMPARE(model.size(), size_t(0));
     QCOMPARE(model.rowCount(), size_t(1));
@@ -354,6 +355,7 @@ void ContainerModelTest::clearGivesTheRunBack()
     std::string expected = textOf(lines);
     expected.insert(10, "x");
     QCOMPARE(copied.bytes(), expected);
+    QCOMPARE(own.bytes(), expected.substr(5, 10));
 }
 
 void ContainerModelTest::editsOnATrillionLines()

@@ -78,6 +78,11 @@ private:
 class TypedSource final : public TextSource
 {
 public:
+    // Room for a stretch of typing, or for one text of its own.
+    explicit TypedSource(size_t capacity = size_t(64) << 10)
+        : m_capacity(capacity)
+    { }
+
     void copy(size_t from, size_t to, char *out) const override
     {
         std::memcpy(out, m_bytes.data() + from, to - from);
@@ -126,7 +131,7 @@ public:
     size_t append(std::string_view text)
     {
         if (m_bytes.empty())
-            m_bytes.reserve(std::max(size_t(64) << 10, text.size()));
+            m_bytes.reserve(std::max(m_capacity, text.size()));
         const size_t start = m_bytes.size();
         m_bytes.append(text);
         for (size_t after : indexLineFeeds(text))
@@ -157,6 +162,7 @@ private:
                 std::string_view(m_bytes).substr(block * BlockBytes, offset % BlockBytes));
     }
 
+    size_t m_capacity;
     std::string m_bytes;
     std::vector<size_t> m_afterLineFeeds;
     bool m_ascii = true;
@@ -171,6 +177,17 @@ std::string TextFragment::bytes() const
     out.reserve(size());
     forEachChunk([&out](std::string_view chunk) { out.append(chunk); });
     return out;
+}
+
+TextFragment TextFragment::standalone() const
+{
+    TextFragment own;
+    if (size() == 0)
+        return own;
+    auto source = std::make_shared<TypedSource>(size());
+    source->append(bytes());
+    own.m_pieces = PieceTree::piece(std::move(source), 0, size());
+    return own;
 }
 
 ContainerModel::ContainerModel()

@@ -22,6 +22,10 @@ class TextFragment
 public:
     size_t size() const { return m_pieces.size(); }
     std::string bytes() const;
+    // The same text in bytes of its own, which keeps nothing of the text it
+    // was taken from: what a small copy of a run's lines should hold, rather
+    // than the run's counters' texts.
+    TextFragment standalone() const;
     // Calls visit with the fragment's bytes, a stretch of at most a few
     // megabytes at a time.
     template<typename Visit>
