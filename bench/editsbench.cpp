@@ -276,9 +276,15 @@ QString ratioText(const Cell &ours, const Cell &theirs)
     return QStringLiteral("%1x").arg(*theirs.median / *ours.median, 0, 'f', 1);
 }
 
+// Decimal megabytes to a tenth: a small text's memory shows.
+QString tenthsText(double megabytes)
+{
+    return QString::number(megabytes, 'f', 1) + " MB";
+}
+
 QString kilobytesText(double kilobytes)
 {
-    return megabytesText(kilobytes * 1024 / 1e6);
+    return tenthsText(kilobytes * 1024 / 1e6);
 }
 
 void printTyping(const Build &ours, const Build *theirs)
@@ -317,7 +323,7 @@ void printTyping(const Build &ours, const Build *theirs)
     const auto addMemory = [&](const QString &name, const QByteArray &suffix) {
         const Cell text = cellOf(ours, "text-" + suffix);
         const Cell held = cellOf(ours, "memory-" + suffix);
-        QStringList row {name, shown(text, [](double bytes) { return megabytesText(bytes / 1e6); }),
+        QStringList row {name, shown(text, [](double bytes) { return tenthsText(bytes / 1e6); }),
             shown(held, kilobytesText)};
         row << (text.median && held.median
                 ? QStringLiteral("%1").arg(*held.median * 1024 / *text.median, 0, 'f', 3)
@@ -330,7 +336,7 @@ void printTyping(const Build &ours, const Build *theirs)
     for (int round = 1; round <= Doublings; ++round)
         addMemory(
             QStringLiteral("paste round %1").arg(round), "round-" + QByteArray::number(round));
-    std::printf("\nMemory as the text doubles: medians, decimal MB\n");
+    std::printf("\nMemory as the text doubles: medians\n");
     memory.print();
     const Cell peak = cellOf(ours, "peak");
     const Cell total = cellOf(ours, "total");
@@ -339,7 +345,7 @@ void printTyping(const Build &ours, const Build *theirs)
         std::printf("%s: peak %s above idle; the whole program %s, %.3f x its %s of text\n",
             qPrintable(ours.name), qPrintable(kilobytesText(*peak.median)),
             qPrintable(kilobytesText(*total.median)), *total.median * 1024 / *text.median,
-            qPrintable(megabytesText(*text.median / 1e6)));
+            qPrintable(tenthsText(*text.median / 1e6)));
     }
 }
 
