@@ -276,11 +276,11 @@ TextFragment ContainerModel::fragment(size_t from, size_t to) const
 
 PieceTree ContainerModel::splice(size_t from, size_t to, PieceTree inserted)
 {
-    auto [before, rest] = PieceTree::split(std::move(m_text), from);
-    auto [removed, after] = PieceTree::split(std::move(rest), to - from);
+    std::pair<PieceTree, PieceTree> head = PieceTree::split(std::move(m_text), from);
+    std::pair<PieceTree, PieceTree> cut = PieceTree::split(std::move(head.second), to - from);
     m_text = PieceTree::join(
-        PieceTree::join(std::move(before), std::move(inserted)), std::move(after));
-    return std::move(removed);
+        PieceTree::join(std::move(head.first), std::move(inserted)), std::move(cut.second));
+    return std::move(cut.first);
 }
 
 void ContainerModel::replace(size_t from, size_t to, std::string_view text)

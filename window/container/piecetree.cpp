@@ -91,16 +91,20 @@ PieceTree PieceTree::inner(PieceTree left, PieceTree right)
     return PieceTree(node);
 }
 
-std::pair<PieceTree, PieceTree> PieceTree::halves(PieceTree tree)
+PieceTree::Halves PieceTree::halves(PieceTree &&tree)
 {
-    PieceNode *const node = tree.m_root;
+    const PieceTree taken(std::move(tree));
+    PieceNode *const node = taken.m_root;
+    Halves halves;
     if (node->holders.load(std::memory_order_acquire) == 1) {
         // The only holder takes the halves as they are, and the node goes alone.
-        PieceTree left(std::exchange(node->left, nullptr));
-        PieceTree right(std::exchange(node->right, nullptr));
-        return {std::move(left), std::move(right)};
+        halves.left.m_root = std::exchange(node->left, nullptr);
+        halves.right.m_root = std::exchange(node->right, nullptr);
+    } else {
+        halves.left = shared(node->left);
+        halves.right = shared(node->right);
     }
-    return {shared(node->left), shared(node->right)};
+    return halves;
 }
 
 PieceTree PieceTree::balanced(PieceTree left, PieceTree right)
@@ -108,20 +112,20 @@ PieceTree PieceTree::balanced(PieceTree left, PieceTree right)
     // Heights two apart take one rotation, or two when the taller side's
     // middle grandchild is the tallest.
     if (left.height() > right.height() + 1) {
-        auto [outer, middle] = halves(std::move(left));
-        if (outer.height() >= middle.height())
-            return inner(std::move(outer), inner(std::move(middle), std::move(right)));
-        auto [middleLeft, middleRight] = halves(std::move(middle));
-        return inner(inner(std::move(outer), std::move(middleLeft)),
-            inner(std::move(middleRight), std::move(right)));
+        Halves taller = halves(std::move(left));
+        if (taller.left.height() >= taller.right.height())
+            return inner(std::move(taller.left), inner(std::move(taller.right), std::move(right)));
+        Halves middle = halves(std::move(taller.right));
+        return inner(inner(std::move(taller.left), std::move(middle.left)),
+            inner(std::move(middle.right), std::move(right)));
     }
     if (right.height() > left.height() + 1) {
-        auto [middle, outer] = halves(std::move(right));
-        if (outer.height() >= middle.height())
-            return inner(inner(std::move(left), std::move(middle)), std::move(outer));
-        auto [middleLeft, middleRight] = halves(std::move(middle));
-        return inner(inner(std::move(left), std::move(middleLeft)),
-            inner(std::move(middleRight), std::move(outer)));
+        Halves taller = halves(std::move(right));
+        if (taller.right.height() >= taller.left.height())
+            return inner(inner(std::move(left), std::move(taller.left)), std::move(taller.right));
+        Halves middle = halves(std::move(taller.left));
+        return inner(inner(std::move(left), std::move(middle.left)),
+            inner(std::move(middle.right), std::move(taller.right)));
     }
     return inner(std::move(left), std::move(right));
 }
@@ -135,12 +139,12 @@ PieceTree PieceTree::join(PieceTree left, PieceTree right)
     // The shorter tree goes down the taller one's near side to a subtree of
     // its own height; each level on the way back is rebalanced.
     if (left.height() > right.height() + 1) {
-        auto [kept, inward] = halves(std::move(left));
-        return balanced(std::move(kept), join(std::move(inward), std::move(right)));
+        Halves taller = halves(std::move(left));
+        return balanced(std::move(taller.left), join(std::move(taller.right), std::move(right)));
     }
     if (right.height() > left.height() + 1) {
-        auto [inward, kept] = halves(std::move(right));
-        return balanced(join(std::move(left), std::move(inward)), std::move(kept));
+        Halves taller = halves(std::move(right));
+        return balanced(join(std::move(left), std::move(taller.left)), std::move(taller.right));
     }
     return inner(std::move(left), std::move(right));
 }
@@ -156,14 +160,14 @@ std::pair<PieceTree, PieceTree> PieceTree::split(PieceTree tree, size_t at)
         return {piece(node->source, node->start, at),
             piece(node->source, node->start + at, node->sums.bytes - at)};
     }
-    auto [left, right] = halves(std::move(tree));
-    const size_t half = left.size();
+    Halves parts = halves(std::move(tree));
+    const size_t half = parts.left.size();
     if (at <= half) {
-        auto [before, after] = split(std::move(left), at);
-        return {std::move(before), join(std::move(after), std::move(right))};
+        std::pair<PieceTree, PieceTree> cut = split(std::move(parts.left), at);
+        return {std::move(cut.first), join(std::move(cut.second), std::move(parts.right))};
     }
-    auto [before, after] = split(std::move(right), at - half);
-    return {join(std::move(left), std::move(before)), std::move(after)};
+    std::pair<PieceTree, PieceTree> cut = split(std::move(parts.right), at - half);
+    return {join(std::move(parts.left), std::move(cut.first)), std::move(cut.second)};
 }
 
 PieceTree PieceTree::range(size_t from, size_t to) const

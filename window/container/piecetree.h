@@ -154,7 +154,9 @@ private:
     static PieceTree shared(PieceNode *node);
     static PieceTree inner(PieceTree left, PieceTree right);
     static PieceTree balanced(PieceTree left, PieceTree right);
-    static std::pair<PieceTree, PieceTree> halves(PieceTree tree);
+    struct Halves;
+    // A node's two halves; the node goes when tree held it alone.
+    static Halves halves(PieceTree &&tree);
     static PieceTree rangeOf(PieceNode *node, size_t from, size_t to);
 
     template<typename Visit>
@@ -179,4 +181,10 @@ private:
     }
 
     PieceNode *m_root = nullptr;
+};
+
+struct PieceTree::Halves
+{
+    PieceTree left;
+    PieceTree right;
 };
