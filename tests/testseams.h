@@ -3,14 +3,12 @@
 // them declares `friend class <Class>ForTests;` beside what they may set.
 #pragma once
 
+#include "container.h"
 #include "containermodel.h"
 #include "mainform.h"
 
 #include <cstdint>
-#include <type_traits>
 #include <vector>
-
-class Container;
 
 class MainForTests
 {
@@ -42,22 +40,10 @@ public:
 };
 
 // The Container's limits, lowered to reach their edges with small texts.
-// Templates, so that this header needs no widget headers where only the
-// model is tested; Box is always Container.
 class ContainerForTests
 {
 public:
-    template<typename Box>
-    static void setCopyLimit(Box &box, size_t bytes)
-    {
-        static_assert(std::is_same_v<Box, Container>);
-        box.m_copyLimit = bytes;
-    }
+    static void setCopyLimit(Container &box, size_t bytes) { box.m_copyLimit = bytes; }
     // Takes effect with the next lines shown.
-    template<typename Box>
-    static void setScrollLimit(Box &box, std::uint64_t limit)
-    {
-        static_assert(std::is_same_v<Box, Container>);
-        box.m_scrollLimit = limit;
-    }
+    static void setScrollLimit(Container &box, std::uint64_t limit) { box.m_scrollLimit = limit; }
 };
