@@ -69,7 +69,7 @@ void showWindow(Main &window)
         throw Failure(QStringLiteral("the window did not become active"));
 }
 
-Container *containerOf(Main &window)
+Container *containerOf(const Main &window)
 {
     showContainerTab(window);
     return visibleControl<Container>(window, QStringLiteral("Text6"));
