@@ -10,6 +10,7 @@
 #include "benchreport.h"
 #include "container.h"
 #include "mainform.h"
+#include "paintclock.h"
 #include "watchdog.h"
 #include "windowsteps.h"
 
@@ -131,85 +132,6 @@ protected:
 
 private:
     std::function<void()> m_shownOnEmpty;
-};
-
-// Times a step as a user meets it: from the event until the view has painted
-// what the step changed and the window has come back to its event loop, the
-// turn after that paint.
-class PaintClock : public QObject
-{
-public:
-    PaintClock(QWidget *viewport, Watchdog &watchdog)
-        : m_viewport(viewport)
-        , m_watchdog(watchdog)
-    {
-        m_afterPaint.setSingleShot(true);
-        connect(&m_afterPaint, &QTimer::timeout, this, [this] {
-            m_end = Clock::now();
-            m_answered = true;
-            if (m_loop)
-                m_loop->quit();
-        });
-        viewport->installEventFilter(this);
-    }
-
-    // Runs step and serves events until a paint at which shown() holds has
-    // ended; reports the seconds under key. Nothing when interrupted first.
-    std::optional<double> time(
-        const char *key, const std::function<void()> &step, const std::function<bool()> &shown)
-    {
-        m_shown = shown;
-        m_waiting = true;
-        m_answered = false;
-        m_interrupted = false;
-        m_watchdog.arm(key);
-        const Clock::time_point start = Clock::now();
-        step();
-        QEventLoop loop;
-        m_loop = &loop;
-        // The step's own events may have painted, or shown a message, already.
-        // cppcheck-suppress knownConditionTrueFalse
-        if (!m_answered && !m_interrupted)
-            loop.exec();
-        m_loop = nullptr;
-        m_waiting = false;
-        m_watchdog.disarm();
-        if (m_interrupted)
-            return std::nullopt;
-        const double seconds = std::chrono::duration<double>(m_end - start).count();
-        report(key, seconds);
-        return seconds;
-    }
-
-    void interrupt()
-    {
-        m_interrupted = true;
-        if (m_loop)
-            m_loop->quit();
-    }
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (watched == m_viewport && event->type() == QEvent::Paint && m_waiting && m_shown()) {
-            m_waiting = false;
-            // Due once the paint, which runs after this filter, is over and
-            // the event loop comes round.
-            m_afterPaint.start(0);
-        }
-        return false;
-    }
-
-private:
-    QWidget *m_viewport;
-    Watchdog &m_watchdog;
-    std::function<bool()> m_shown;
-    bool m_waiting = false;
-    bool m_answered = false;
-    bool m_interrupted = false;
-    QEventLoop *m_loop = nullptr;
-    QTimer m_afterPaint;
-    Clock::time_point m_end;
 };
 
 // Where the scroll bar's thumb and groove are, as its style draws them.

@@ -44,6 +44,8 @@ public:
     size_t longest() const { return m_longest; }
     // Every text is ASCII: its bytes are its UTF-16 units.
     bool isAscii() const { return m_utf16Starts.empty(); }
+    // The texts are kept, not made when read.
+    bool isKept() const { return m_kept; }
 
 private:
     static size_t index(int32_t place) { return static_cast<size_t>(place); }

@@ -47,11 +47,15 @@ RunLines::RunLines(const std::vector<std::string> &fields,
     measureFixed();
 
     m_periods.assign(n, 1);
-    for (size_t k = 0; k < n; ++k) {
-        m_counters.emplace_back(counters[k], encoding, keptBudget);
-        m_lineCount *= m_counters.back().count();
-        m_longest += m_counters.back().longest();
-        m_ascii = m_ascii && m_counters.back().isAscii();
+    m_counters.resize(n);
+    for (size_t k = n; k-- > 0;) {
+        CounterTexts &texts = m_counters[k];
+        texts = CounterTexts(counters[k], encoding, keptBudget);
+        if (texts.isKept())
+            keptBudget -= texts.bytesBefore(texts.count());
+        m_lineCount *= texts.count();
+        m_longest += texts.longest();
+        m_ascii = m_ascii && texts.isAscii();
     }
     for (size_t k = n; k-- > 1;)
         m_periods[k - 1] = m_periods[k] * m_counters[k].count();
@@ -100,14 +104,15 @@ void RunLines::joinLastTexts()
 {
     const CounterTexts &last = m_counters.back();
     const std::string &tail = m_fixed.back().text;
+    // Every block must hold its text and the tail, or none is made.
+    if (last.longest() + tail.size() > Block)
+        return;
     const auto count = static_cast<size_t>(last.count());
     std::vector<char> joined(count * Block);
     std::vector<uint8_t> sizes(count);
     std::string scratch;
     for (size_t i = 0; i < count; ++i) {
         const std::string_view text = last.text(static_cast<int32_t>(i), scratch);
-        if (text.size() + tail.size() > Block)
-            return;
         char *const block = joined.data() + i * Block;
         std::copy(tail.begin(), tail.end(), std::copy(text.begin(), text.end(), block));
         sizes[i] = static_cast<uint8_t>(text.size() + tail.size());

@@ -32,8 +32,10 @@ public:
     RunLines() = default;
     // Lines that hold only their framing: what is left before a run is made.
     RunLines(std::string_view lineStart, std::string_view lineEnd, int64_t lineCount);
-    // fields holds one text more than counters, already in the encoding. Each
-    // counter's texts are kept when they fit keptBudget bytes.
+    // fields holds one text more than counters, already in the encoding. The
+    // counters' texts are kept while they fit keptBudget bytes in all, the
+    // last counter's first: its texts are read for every line, an earlier
+    // counter's only when its value changes.
     RunLines(const std::vector<std::string> &fields, const std::vector<CounterSettings> &counters,
         TextEncoding encoding, std::string_view lineStart, std::string_view lineEnd,
         int64_t keptBudget);

@@ -179,15 +179,32 @@ std::variant<RunPlan, QString> RunModule::planRun(const RunSettings &settings) c
     }
     for (size_t j = 0; j < plan.fields.size(); ++j)
         plan.fields[j] = settings.fields[j].toStdString();
-    if (!measureRun(plan, CounterCount, NewLine.size())) {
-        return tr("This run would make more than %1 of text, more than any file can hold. Use "
-                  "shorter fields, a smaller pad width or fewer lines.")
-            .arg(QLocale().formattedDataSize(
-                std::numeric_limits<int64_t>::max(), 1, QLocale::DataSizeSIFormat));
+    // The Container holds any text that a 64-bit size counts, and a run that
+    // fills only the Container is measured by its text alone. The figures say
+    // by how much a size passes the largest, which both round to.
+    const RunMeasure measure = measureRun(plan, CounterCount, NewLine.size());
+    constexpr auto Largest = static_cast<long double>(std::numeric_limits<int64_t>::max());
+    const auto sizeText = [](long double bytes) {
+        if (bytes <= Largest) {
+            return QLocale().formattedDataSize(
+                static_cast<int64_t>(bytes), 1, QLocale::DataSizeSIFormat);
+        }
+        return tr("%1 EB").arg(QLocale().toString(static_cast<double>(bytes / 1e18L), 'f', 1));
+    };
+    if (measure.excess == RunMeasure::Excess::Text) {
+        return tr("This run would make %1 of text, %2 more than the Container or any file can "
+                  "hold (%3). Use shorter fields, a smaller pad width or fewer lines.")
+            .arg(sizeText(measure.bytes), sizeText(measure.bytes - Largest), sizeText(Largest));
     }
 
     if (!settings.printToFile)
         return plan;
+    if (measure.excess == RunMeasure::Excess::File) {
+        return tr("This run's file would hold %1, %2 more than any file can hold (%3). Untick "
+                  "“print to file” to fill only the Container, or use shorter fields, a smaller "
+                  "pad width or fewer lines.")
+            .arg(sizeText(measure.bytes), sizeText(measure.bytes - Largest), sizeText(Largest));
+    }
     for (int j = 0; j <= CounterCount; ++j) {
         if (const std::optional<char32_t> character
             = firstWithoutCode(settings.fields[static_cast<size_t>(j)])) {
@@ -202,9 +219,10 @@ std::variant<RunPlan, QString> RunModule::planRun(const RunSettings &settings) c
 
 void RunModule::BuildLines(const RunPlan &plan)
 {
-    // The Container keeps each counter's texts up to this size, and makes the
-    // texts of a counter with a pad width in the thousands as they are shown.
-    constexpr int64_t KeptTextBudget = int64_t(8) << 20;
+    // The Container keeps its counters' texts up to this size in all, the
+    // last counter's first, and makes the others' as they are shown: a run
+    // of the widest fields holds a few megabytes, like any other.
+    constexpr int64_t KeptTextBudget = int64_t(512) << 10;
     LineList = std::make_shared<const RunLines>(
         std::vector<std::string>(plan.fields.begin(), plan.fields.begin() + CounterCount + 1),
         std::vector<CounterSettings>(plan.counters.begin(), plan.counters.begin() + CounterCount),

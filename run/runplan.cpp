@@ -18,7 +18,7 @@ constexpr Wide LargestSize = Wide(std::numeric_limits<int64_t>::max());
 
 } // namespace
 
-bool measureRun(RunPlan &plan, int counterCount, size_t newLineBytes)
+RunMeasure measureRun(RunPlan &plan, int counterCount, size_t newLineBytes)
 {
     const auto counters = static_cast<size_t>(counterCount);
     std::array<Wide, 3> utf8 {};
@@ -48,12 +48,16 @@ bool measureRun(RunPlan &plan, int counterCount, size_t newLineBytes)
         text += lines / counts[k] * utf8[k];
         file += lines / counts[k] * ansi[k];
     }
-    if (text > LargestSize || (fileHasBytes && file > LargestSize))
-        return false;
+    if (text > LargestSize)
+        return {RunMeasure::Excess::Text, static_cast<long double>(text)};
     plan.lineCount = static_cast<int64_t>(lines);
     plan.textBytes = static_cast<int64_t>(text);
+    if (fileHasBytes && file > LargestSize) {
+        plan.fileBytes = 0;
+        return {RunMeasure::Excess::File, static_cast<long double>(file)};
+    }
     plan.fileBytes = fileHasBytes ? static_cast<int64_t>(file) : 0;
-    return true;
+    return {};
 }
 
 QString counterName(int counter)

@@ -27,10 +27,20 @@ struct RunPlan
     int64_t fileBytes = 0;
 };
 
+// What measuring a run found: whether its text and its file fit the largest
+// 64-bit size and, if one does not, its size in bytes (which may pass 2^64).
+struct RunMeasure
+{
+    enum class Excess { None, Text, File };
+    Excess excess = Excess::None;
+    long double bytes = 0;
+};
+
 // Sets the plan's lineCount, textBytes and fileBytes for its first counterCount
-// counters, exactly and without building a line. Returns false, leaving them
-// unset, when the text or the file would pass the largest 64-bit size.
-bool measureRun(RunPlan &plan, int counterCount, size_t newLineBytes);
+// counters, exactly and without building a line. A text too large leaves them
+// unset; a file too large, for a text that fits, leaves fileBytes 0: such a
+// run can fill the Container, but not a file.
+RunMeasure measureRun(RunPlan &plan, int counterCount, size_t newLineBytes);
 
 // Counter 1 to 3 as the messages name it: every panel's caption reads
 // "Counter 1", so the name says where its panel stands.

@@ -3,7 +3,12 @@
 // them declares `friend class <Class>ForTests;` beside what they may set.
 #pragma once
 
+#include "container.h"
+#include "containermodel.h"
 #include "mainform.h"
+
+#include <cstdint>
+#include <vector>
 
 class MainForTests
 {
@@ -14,4 +19,31 @@ public:
     {
         window.m_progressDelayMs = milliseconds;
     }
+};
+
+// The shape of the Container's text: its tree's height, which bounds what
+// any edit or look-up visits, and the nodes that the text and its undo and
+// redo steps hold between them, which is their memory.
+class ContainerModelForTests
+{
+public:
+    static size_t height(const ContainerModel &model) { return model.m_text.height(); }
+    static size_t nodesHeld(const ContainerModel &model)
+    {
+        std::vector<const PieceTree *> trees {&model.m_text};
+        for (const auto *steps : {&model.m_undo, &model.m_redo}) {
+            for (const ContainerModel::Step &step : *steps)
+                trees.push_back(&step.replaced);
+        }
+        return PieceTree::nodesHeld(trees);
+    }
+};
+
+// The Container's limits, lowered to reach their edges with small texts.
+class ContainerForTests
+{
+public:
+    static void setCopyLimit(Container &box, size_t bytes) { box.m_copyLimit = bytes; }
+    // Takes effect with the next lines shown.
+    static void setScrollLimit(Container &box, std::uint64_t limit) { box.m_scrollLimit = limit; }
 };

@@ -2,9 +2,11 @@
 // The Container's text model on large texts, checked against a plain string.
 #include "containermodel.h"
 #include "runlines.h"
+#include "testseams.h"
 
 #include <QTest>
 
+#include <cmath>
 #include <random>
 
 // One edit: replace from..to with text.
@@ -83,6 +85,7 @@ private slots:
     void editsMatchAPlainString_data();
     void editsMatchAPlainString();
     void randomEditsUndoAndRedo();
+    void aHundredThousandEditsCostAsTheFirst();
     void offsetsInUtf16();
     void clearGivesTheRunBack();
     void editsOnATrillionLines();
@@ -144,7 +147,12 @@ void ContainerModelTest::randomEditsUndoAndRedo()
     std::vector<std::string> history {expected};
     std::vector<std::pair<size_t, size_t>> restored {{0, 0}};
     std::mt19937 random(20261209);
-    const std::vector<std::string> texts {"", "q", "\r\n", "\n", "long text\r\nwith rows", "é"};
+    // The long one crosses the blocks typed text is counted in.
+    std::string longText;
+    for (int i = 0; i < 1500; ++i)
+        longText += "é😀x\n";
+    const std::vector<std::string> texts {
+        "", "q", "\r\n", "\n", "long text\r\nwith rows", "é", "😀", longText};
     // Whole characters only: the model is given UTF-8 edges, as the view gives it.
     auto edge = [&](size_t offset) {
         while (offset > 0 && offset < expected.size() && (expected[offset] & 0xC0) == 0x80)
@@ -153,7 +161,7 @@ void ContainerModelTest::randomEditsUndoAndRedo()
     };
     for (int step = 0; step < 200; ++step) {
         size_t at = edge(random() % (expected.size() + 1));
-        const size_t kind = random() % 3;
+        const size_t kind = random() % 4;
         if (kind < 2) {
             // Up to four Backspace (kind 0) or Delete (kind 1) presses in a row.
             size_t removed = 0;
@@ -174,13 +182,31 @@ void ContainerModelTest::randomEditsUndoAndRedo()
             restored.emplace_back(at, at + removed);
         } else {
             const size_t other = edge(random() % (expected.size() + 1));
-            const std::string &text = texts[random() % texts.size()];
-            model.replace(std::min(at, other), std::max(at, other), text);
-            expected.replace(std::min(at, other), std::max(at, other) - std::min(at, other), text);
-            restored.emplace_back(std::min(at, other), std::max(at, other));
+            const size_t from = std::min(at, other);
+            const size_t to = std::max(at, other);
+            if (kind == 2) {
+                const std::string &text = texts[random() % texts.size()];
+                model.replace(from, to, text);
+                expected.replace(from, to - from, text);
+            } else {
+                // A copied range pasted over the selection.
+                const size_t first = edge(random() % (expected.size() + 1));
+                const size_t last = edge(random() % (expected.size() + 1));
+                const TextFragment copied
+                    = model.fragment(std::min(first, last), std::max(first, last));
+                const std::string text = expected.substr(std::min(first, last), copied.size());
+                model.replace(from, to, copied);
+                expected.replace(from, to - from, text);
+            }
+            restored.emplace_back(from, to);
         }
         model.closeUndoStep();
         QCOMPARE(model.text(0, model.size()), expected);
+        // Counted in UTF-16 at a character's start, and back.
+        const size_t offset = edge(random() % (expected.size() + 1));
+        const auto units = size_t(QString::fromStdString(expected.substr(0, offset)).size());
+        QCOMPARE(model.utf16Offset(offset), units);
+        QCOMPARE(model.offsetOfUtf16(units), offset);
         history.push_back(expected);
     }
     compareRows(model, expected);
@@ -191,6 +217,106 @@ void ContainerModelTest::randomEditsUndoAndRedo()
             QCOMPARE(std::make_pair(change.from, change.to), restored[step]);
     }
     QVERIFY(!model.canUndo());
+    while (model.canRedo())
+        model.redo();
+    QCOMPARE(model.text(0, model.size()), expected);
+}
+
+void ContainerModelTest::aHundredThousandEditsCostAsTheFirst()
+{
+    // Typing runs, edits scattered over the text and pastes of copied ranges,
+    // checked against a plain string. What an edit visits is bounded by the
+    // tree's height, and what it keeps by the nodes that the text and the
+    // undo steps hold: neither may grow with the edits before it.
+    ContainerModel model;
+    const Lines lines = runOf({"row ", ""}, {{1, 2000, 0, 1, false, true, false}});
+    model.setLines(lines);
+    std::string expected = textOf(lines);
+    std::mt19937 random(25);
+    constexpr int Edits = 100'000;
+    constexpr size_t Batch = 10'000;
+    constexpr size_t LargestText = 64 << 10;
+    std::vector<size_t> nodesHeld {ContainerModelForTests::nodesHeld(model)};
+    bool typingChecked = false;
+    bool pasteChecked = false;
+    size_t caret = 0;
+    size_t edits = 0;
+    while (edits < Edits) {
+        const size_t kind = expected.size() > LargestText ? 15 : random() % 16;
+        const size_t at = random() % (expected.size() + 1);
+        if (kind < 10) {
+            // Typed where the caret is, a key at a time: the keys after the
+            // first lengthen its piece.
+            size_t afterFirstKey = 0;
+            for (size_t key = random() % 12; key < 12; ++key, ++edits) {
+                const std::string typed
+                    = random() % 10 == 0 ? "\r\n" : std::string(1, char('a' + random() % 26));
+                model.replace(caret, caret, typed);
+                expected.insert(caret, typed);
+                caret += typed.size();
+                if (!typingChecked && afterFirstKey == 0)
+                    afterFirstKey = ContainerModelForTests::nodesHeld(model);
+            }
+            if (!typingChecked) {
+                QCOMPARE(ContainerModelForTests::nodesHeld(model), afterFirstKey);
+                typingChecked = true;
+            }
+        } else if (kind < 13) {
+            // A Backspace or a character somewhere else.
+            ++edits;
+            model.closeUndoStep();
+            caret = at;
+            if (caret > 0 && random() % 2 == 0) {
+                model.replace(caret - 1, caret, "");
+                expected.erase(--caret, 1);
+            } else {
+                model.replace(caret, caret, "x");
+                expected.insert(caret++, "x");
+            }
+        } else if (kind < 15) {
+            ++edits;
+            const size_t from = random() % (expected.size() + 1);
+            const size_t to = std::min(expected.size(), from + random() % 2048);
+            const TextFragment copied = model.fragment(from, to);
+            const size_t before = pasteChecked ? 0 : ContainerModelForTests::nodesHeld(model);
+            model.replace(at, at, copied);
+            expected.insert(at, expected.substr(from, to - from));
+            caret = at + copied.size();
+            // The paste shares the copied pieces: a few nodes a level.
+            if (!pasteChecked) {
+                QCOMPARE_LE(ContainerModelForTests::nodesHeld(model),
+                    before + 4 * ContainerModelForTests::height(model));
+                pasteChecked = true;
+            }
+        } else {
+            ++edits;
+            const size_t to = std::min(expected.size(), at + random() % 4096);
+            model.replace(at, to, "");
+            expected.erase(at, to - at);
+            caret = at;
+        }
+        if (edits >= Batch * nodesHeld.size()) {
+            QCOMPARE(model.text(0, model.size()), expected);
+            // An AVL tree of n pieces, at most one a byte, is below 1.45 log2(n + 2) + 1 high.
+            QCOMPARE_LE(double(ContainerModelForTests::height(model)),
+                1.45 * std::log2(double(expected.size() + 2)) + 1);
+            nodesHeld.push_back(ContainerModelForTests::nodesHeld(model));
+            typingChecked = pasteChecked = false;
+        }
+    }
+    compareRows(model, expected);
+    // An edit keeps O(log n) nodes, and a batch of edits about as many as an
+    // early one did (the first batch, on a text of few pieces, keeps fewer).
+    QCOMPARE(nodesHeld.size(), size_t(Edits / Batch + 1));
+    for (size_t batch = 2; batch < nodesHeld.size(); ++batch) {
+        const size_t kept = nodesHeld[batch] - nodesHeld[batch - 1];
+        QCOMPARE_LE(kept, Batch * ContainerModelForTests::height(model));
+        QCOMPARE_LE(kept, 2 * (nodesHeld[2] - nodesHeld[1]));
+    }
+
+    while (model.canUndo())
+        model.undo();
+    QCOMPARE(model.text(0, model.size()), textOf(lines));
     while (model.canRedo())
         model.redo();
     QCOMPARE(model.text(0, model.size()), expected);
@@ -220,6 +346,7 @@ void ContainerModelTest::clearGivesTheRunBack()
     model.setLines(lines);
     model.replace(10, 10, "x");
     const TextFragment copied = model.fragment(0, model.size());
+    const TextFragment own = model.fragment(5, 15).standalone();
     model.clear();
     QCOMPARE(model.size(), size_t(0));
     QCOMPARE(model.rowCount(), size_t(1));
@@ -228,6 +355,7 @@ void ContainerModelTest::clearGivesTheRunBack()
     std::string expected = textOf(lines);
     expected.insert(10, "x");
     QCOMPARE(copied.bytes(), expected);
+    QCOMPARE(own.bytes(), expected.substr(5, 10));
 }
 
 void ContainerModelTest::editsOnATrillionLines()

@@ -233,10 +233,26 @@ void RunModuleTest::plan_data()
     QTest::newRow("65,536^3 lines, printing") << widest << qint64(281'474'976'710'656) << QString();
     QTest::newRow("65,536^3 lines, Container only")
         << containerOnly(widest) << qint64(281'474'976'710'656) << QString();
-    QTest::newRow("65,536^3 lines of a long field") << Change([widest](RunSettings &s) {
+    QTest::newRow("65,536^3 lines of a long field")
+        << Change([widest](RunSettings &s) {
+               widest(s);
+               s.fields[3] = QString(40'000, QLatin1Char('x'));
+           })
+        << qint64(0)
+        << "This run would make 11.3 EB of text, 2.0 EB more than the Container or any file can "
+           "hold (9.2 EB). Use shorter fields, a smaller pad width or fewer lines.";
+    // 2^63 - 4.8 TB of text, whose records would pass 2^63 bytes by 558 TB.
+    const Change justBelowTheLargest = [widest](RunSettings &s) {
         widest(s);
-        s.fields[3] = QString(40'000, QLatin1Char('x'));
-    }) << qint64(0) << "This run would make more than 9.2 EB of text, more than any file can hold.";
+        s.fields[0] = QString(32'749, QLatin1Char('x'));
+    };
+    QTest::newRow("a text just below the largest size, Container only")
+        << containerOnly(justBelowTheLargest) << qint64(281'474'976'710'656) << QString();
+    QTest::newRow("a text just below the largest size, printing")
+        << justBelowTheLargest << qint64(0)
+        << "This run's file would hold 9.2 EB, 558.2 TB more than any file can hold (9.2 EB). "
+           "Untick “print to file” to fill only the Container, or use shorter fields, a smaller "
+           "pad width or fewer lines.";
     QTest::newRow("an unpadded number's width is not read")
         << Change([](RunSettings &s) { s.panels[0].width = "99999"; }) << qint64(11) << QString();
     QTest::newRow("a padded number's width is read")

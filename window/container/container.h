@@ -35,11 +35,6 @@ public:
     explicit Container(QWidget *parent = nullptr);
     ~Container() override;
 
-    // Tests lower these to reach their edges with small texts; the scroll
-    // limit takes effect with the next lines shown.
-    size_t copyLimit = MaxCopyBytes;
-    std::uint64_t scrollLimit = ScrollMapping::Limit;
-
     // Shows the run's lines, shared with the run: they are made as they are shown.
     void setLines(std::shared_ptr<const RunLines> lines);
     void clear();
@@ -72,7 +67,7 @@ public:
 
     void undo();
     void redo();
-    // A selection larger than copyLimit is not copied, and a cut of it
+    // A selection larger than MaxCopyBytes is not copied, and a cut of it
     // deletes nothing: copyRefused says why.
     void cut();
     void copy();
@@ -105,6 +100,8 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
+    friend class ContainerForTests;
+
     enum class Move {
         Left,
         Right,
@@ -146,7 +143,7 @@ private:
     void tellCaret();
     void insertFromMime(const class QMimeData *mime, size_t at);
     bool copyOrRefuse();
-    // False when the selection is empty or larger than copyLimit.
+    // False when the selection is empty or larger than the copy limit.
     bool publishSelection(QClipboard::Mode mode) const;
     // Not between the carriage return and line feed of a row's break.
     size_t outsideBreak(size_t offset) const;
@@ -178,6 +175,10 @@ private:
     void noteWidth(size_t row, qreal width);
     void restartBlinking();
 
+    // MaxCopyBytes and the scroll bar's largest value, which tests lower to
+    // reach them with small texts.
+    size_t m_copyLimit = MaxCopyBytes;
+    std::uint64_t m_scrollLimit = ScrollMapping::Limit;
     ContainerModel m_model;
     ReaderWindow m_reader {m_model};
     size_t m_anchor = 0;

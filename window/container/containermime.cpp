@@ -9,10 +9,14 @@ namespace {
 const QString PlainText = QStringLiteral("text/plain");
 const QString Utf8Text = QStringLiteral("text/plain;charset=utf-8");
 
+// A copy up to this size is kept as bytes of its own: as pieces, a few of a
+// run's lines would keep the whole run's texts after the run is gone.
+constexpr size_t OwnBytesUpTo = size_t(1) << 20;
+
 } // namespace
 
 ContainerMimeData::ContainerMimeData(TextFragment fragment)
-    : m_fragment(std::move(fragment))
+    : m_fragment(fragment.size() <= OwnBytesUpTo ? fragment.standalone() : std::move(fragment))
 { }
 
 QStringList ContainerMimeData::formats() const

@@ -7,7 +7,8 @@
 #include <QMimeData>
 
 // Holds the copied part of the text as pieces, which costs nothing however
-// much was copied; the bytes are made only when somebody pastes.
+// much was copied; the bytes are made only when somebody pastes. A copy of
+// up to a megabyte holds its bytes instead, not the run they came from.
 class ContainerMimeData : public QMimeData
 {
     Q_OBJECT

@@ -7,7 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iterator>
+#include <stdexcept>
 
 namespace {
 
@@ -69,20 +69,20 @@ private:
     std::shared_ptr<const RunLines> m_lines;
 };
 
-TextPiece slice(const TextPiece &piece, size_t from, size_t to)
-{
-    const size_t start = piece.start + from;
-    const size_t end = piece.start + to;
-    return {piece.source, start, to - from, piece.source->lineFeedsIn(start, end)};
-}
-
 } // namespace
 
 // What the user typed or pasted, only ever added to, so that pieces and
-// fragments that point into it stay true.
+// fragments that point into it stay true. Its UTF-16 units are summed per
+// block of bytes, so that a piece of a paste of any size is measured in
+// microseconds.
 class TypedSource final : public TextSource
 {
 public:
+    // Room for a stretch of typing, or for one text of its own.
+    explicit TypedSource(size_t capacity = size_t(64) << 10)
+        : m_capacity(capacity)
+    { }
+
     void copy(size_t from, size_t to, char *out) const override
     {
         std::memcpy(out, m_bytes.data() + from, to - from);
@@ -98,11 +98,28 @@ public:
     size_t afterLineFeed(size_t index) const override { return m_afterLineFeeds[index]; }
     size_t utf16Units(size_t from, size_t to) const override
     {
-        return ::utf16Units(std::string_view(m_bytes).substr(from, to - from));
+        return utf16Before(to) - utf16Before(from);
     }
     size_t offsetOfUtf16(size_t from, size_t units) const override
     {
-        return from + bytesOfUtf16Units(std::string_view(m_bytes).substr(from), units);
+        if (m_ascii)
+            return from + std::min(units, m_bytes.size() - from);
+        // The first character that starts at or after the units wanted, from
+        // the block they fall in.
+        const size_t wanted = utf16Before(from) + units;
+        const auto block = size_t(std::upper_bound(m_blockUnits.begin(), m_blockUnits.end(), wanted)
+            - m_blockUnits.begin() - 1);
+        size_t at = std::max(from, block * BlockBytes);
+        size_t counted = utf16Before(at);
+        for (; at < m_bytes.size(); ++at) {
+            const auto byte = static_cast<unsigned char>(m_bytes[at]);
+            if ((byte & 0xC0) == 0x80)
+                continue;
+            if (counted >= wanted)
+                return at;
+            counted += ::utf16Units(std::string_view(&m_bytes[at], 1));
+        }
+        return m_bytes.size();
     }
 
     // Whether text fits without moving the bytes already typed.
@@ -114,25 +131,63 @@ public:
     size_t append(std::string_view text)
     {
         if (m_bytes.empty())
-            m_bytes.reserve(std::max(size_t(64) << 10, text.size()));
+            m_bytes.reserve(std::max(m_capacity, text.size()));
         const size_t start = m_bytes.size();
         m_bytes.append(text);
         for (size_t after : indexLineFeeds(text))
             m_afterLineFeeds.push_back(start + after);
+        m_ascii = m_ascii && ::utf16Units(text) == text.size();
+        // Each block that the text completes gets the units before its end.
+        for (size_t at = start; at < m_bytes.size();) {
+            const size_t blockEnd = (at / BlockBytes + 1) * BlockBytes;
+            const size_t end = std::min(blockEnd, m_bytes.size());
+            m_units += ::utf16Units(std::string_view(m_bytes).substr(at, end - at));
+            if (end == blockEnd)
+                m_blockUnits.push_back(m_units);
+            at = end;
+        }
         return start;
     }
 
 private:
+    static constexpr size_t BlockBytes = 4096;
+
+    size_t utf16Before(size_t offset) const
+    {
+        if (m_ascii)
+            return offset;
+        const size_t block = offset / BlockBytes;
+        return m_blockUnits[block]
+            + ::utf16Units(
+                std::string_view(m_bytes).substr(block * BlockBytes, offset % BlockBytes));
+    }
+
+    size_t m_capacity;
     std::string m_bytes;
     std::vector<size_t> m_afterLineFeeds;
+    bool m_ascii = true;
+    // The units before each block's first byte, and in all the bytes.
+    std::vector<size_t> m_blockUnits {0};
+    size_t m_units = 0;
 };
 
 std::string TextFragment::bytes() const
 {
     std::string out;
-    out.reserve(m_size);
+    out.reserve(size());
     forEachChunk([&out](std::string_view chunk) { out.append(chunk); });
     return out;
+}
+
+TextFragment TextFragment::standalone() const
+{
+    TextFragment own;
+    if (size() == 0)
+        return own;
+    auto source = std::make_shared<TypedSource>(size());
+    source->append(bytes());
+    own.m_pieces = PieceTree::piece(std::move(source), 0, size());
+    return own;
 }
 
 ContainerModel::ContainerModel()
@@ -146,32 +201,17 @@ void ContainerModel::setLines(std::shared_ptr<const RunLines> lines)
     if (!lines || lines->size() == 0)
         return;
     const auto bytes = static_cast<size_t>(lines->size());
-    auto source = std::make_shared<RunSource>(std::move(lines));
-    const size_t lineFeeds = source->lineFeedCount();
-    m_pieces.push_back({std::move(source), 0, bytes, lineFeeds});
-    reindex();
+    m_text = PieceTree::piece(std::make_shared<RunSource>(std::move(lines)), 0, bytes);
 }
 
 void ContainerModel::clear()
 {
+    m_text = PieceTree();
     // Swapped with empty ones so that their memory goes back, not just their size.
-    std::vector<TextPiece>().swap(m_pieces);
     std::vector<Step>().swap(m_undo);
     std::vector<Step>().swap(m_redo);
     m_typed = std::make_shared<TypedSource>();
     m_run = Run::None;
-    reindex();
-}
-
-size_t ContainerModel::rowCount() const
-{
-    return (m_lineFeedEnds.empty() ? 0 : m_lineFeedEnds.back()) + 1;
-}
-
-size_t ContainerModel::pieceAt(size_t offset) const
-{
-    return size_t(
-        std::upper_bound(m_byteEnds.begin(), m_byteEnds.end(), offset) - m_byteEnds.begin());
 }
 
 size_t ContainerModel::rowStart(size_t row) const
@@ -180,11 +220,9 @@ size_t ContainerModel::rowStart(size_t row) const
         return 0;
     if (row >= rowCount())
         return size();
-    const auto index = size_t(std::lower_bound(m_lineFeedEnds.begin(), m_lineFeedEnds.end(), row)
-        - m_lineFeedEnds.begin());
-    const TextPiece &piece = m_pieces[index];
-    const size_t n = row - lineFeedsBefore(index) - 1;
-    return piece.source->afterLineFeedFrom(piece.start, n) - piece.start + pieceStart(index);
+    const PieceTree::Found piece = m_text.atLineFeed(row - 1);
+    const size_t n = row - 1 - piece.before.lineFeeds;
+    return piece.before.bytes + piece.source->afterLineFeedFrom(piece.start, n) - piece.start;
 }
 
 size_t ContainerModel::rowEnd(size_t row) const
@@ -201,55 +239,54 @@ size_t ContainerModel::rowOf(size_t offset) const
 {
     if (offset >= size())
         return rowCount() - 1;
-    const size_t index = pieceAt(offset);
-    const TextPiece &piece = m_pieces[index];
-    return lineFeedsBefore(index)
-        + piece.source->lineFeedsIn(piece.start, piece.start + offset - pieceStart(index));
+    const PieceTree::Found piece = m_text.atByte(offset);
+    return piece.before.lineFeeds
+        + piece.source->lineFeedsIn(piece.start, piece.start + offset - piece.before.bytes);
 }
 
 char ContainerModel::byteAt(size_t offset) const
 {
-    const size_t index = pieceAt(offset);
-    const TextPiece &piece = m_pieces.at(index);
-    return piece.source->byteAt(piece.start + offset - pieceStart(index));
+    if (offset >= size())
+        throw std::out_of_range("ContainerModel::byteAt");
+    const PieceTree::Found piece = m_text.atByte(offset);
+    return piece.source->byteAt(piece.start + offset - piece.before.bytes);
 }
 
 std::string ContainerModel::text(size_t from, size_t to) const
 {
-    return fragment(from, to).bytes();
+    to = std::min(to, size());
+    std::string out;
+    if (from >= to)
+        return out;
+    out.resize(to - from);
+    char *at = out.data();
+    m_text.forEachPiece(from, to, [&at](const TextSource &source, size_t start, size_t length) {
+        source.copy(start, start + length, at);
+        at += length;
+    });
+    return out;
 }
 
 TextFragment ContainerModel::fragment(size_t from, size_t to) const
 {
     TextFragment taken;
-    to = std::min(to, size());
-    if (from >= to)
-        return taken;
-    taken.m_size = to - from;
-    for (size_t index = pieceAt(from); index < m_pieces.size() && pieceStart(index) < to; ++index) {
-        const size_t start = pieceStart(index);
-        const TextPiece &piece = m_pieces[index];
-        const size_t first = std::max(from, start) - start;
-        const size_t last = std::min(to, start + piece.length) - start;
-        taken.m_pieces.push_back(
-            first == 0 && last == piece.length ? piece : slice(piece, first, last));
-    }
+    taken.m_pieces = m_text.range(from, to);
     return taken;
 }
 
-TextPiece ContainerModel::appendTyped(std::string_view text)
+PieceTree ContainerModel::splice(size_t from, size_t to, PieceTree inserted)
 {
-    // A full source is left to the pieces that use it, and typing goes on in a
-    // new one: growing it would copy everything typed and pasted so far,
-    // which after a paste of megabytes is one slow key.
-    if (!m_typed->hasRoomFor(text))
-        m_typed = std::make_shared<TypedSource>();
-    const size_t start = m_typed->append(text);
-    return {m_typed, start, text.size(), m_typed->lineFeedsIn(start, start + text.size())};
+    std::pair<PieceTree, PieceTree> head = PieceTree::split(std::move(m_text), from);
+    std::pair<PieceTree, PieceTree> cut = PieceTree::split(std::move(head.second), to - from);
+    m_text = PieceTree::join(
+        PieceTree::join(std::move(head.first), std::move(inserted)), std::move(cut.second));
+    return std::move(cut.first);
 }
 
 void ContainerModel::replace(size_t from, size_t to, std::string_view text)
 {
+    to = std::min(to, size());
+    from = std::min(from, to);
     // Typing on where the last character went, or deleting on from where the
     // last deletion was in the same direction, joins the step before, as
     // Backspace held down is undone at once in the text boxes people know.
@@ -262,12 +299,35 @@ void ContainerModel::replace(size_t from, size_t to, std::string_view text)
         else if (from == m_joinAt && m_run != Run::DeletingBackward)
             run = Run::DeletingForward;
     }
-    std::vector<TextPiece> inserted;
-    if (!text.empty())
-        inserted.push_back(appendTyped(text));
-    if (run == Run::None || m_undo.empty())
-        m_undo.emplace_back();
-    replacePieces(from, to, std::move(inserted));
+
+    PieceTree removed;
+    if (!text.empty()) {
+        // A full source is left to the pieces that use it, and typing goes on
+        // in a new one: growing it would copy everything typed and pasted so
+        // far, which after a paste of megabytes is one slow key.
+        if (!m_typed->hasRoomFor(text))
+            m_typed = std::make_shared<TypedSource>();
+        const size_t start = m_typed->append(text);
+        const PieceSums added = PieceTree::sumsOf(*m_typed, start, text.size());
+        if (from < to || !m_text.lengthen(from, m_typed.get(), start, added))
+            removed = splice(from, to, PieceTree::piece(m_typed, start, text.size()));
+    } else {
+        removed = splice(from, to, {});
+    }
+
+    if (run == Run::None || m_undo.empty()) {
+        m_undo.push_back({from, std::move(removed), text.size()});
+    } else {
+        Step &step = m_undo.back();
+        step.length += text.size();
+        if (run == Run::DeletingBackward) {
+            step.from = from;
+            step.replaced = PieceTree::join(std::move(removed), std::move(step.replaced));
+        } else if (run == Run::DeletingForward) {
+            step.replaced = PieceTree::join(std::move(step.replaced), std::move(removed));
+        }
+    }
+    std::vector<Step>().swap(m_redo);
     if (run == Run::None)
         run = text.empty() ? Run::Deleting : Run::Typing;
     m_run = run;
@@ -276,141 +336,55 @@ void ContainerModel::replace(size_t from, size_t to, std::string_view text)
 
 void ContainerModel::replace(size_t from, size_t to, const TextFragment &fragment)
 {
-    m_undo.emplace_back();
-    replacePieces(from, to, fragment.m_pieces);
+    to = std::min(to, size());
+    from = std::min(from, to);
+    m_undo.push_back({from, splice(from, to, fragment.m_pieces), fragment.size()});
+    std::vector<Step>().swap(m_redo);
     m_run = Run::None;
 }
 
-void ContainerModel::replacePieces(size_t from, size_t to, std::vector<TextPiece> middle)
+ContainerModel::Change ContainerModel::apply(std::vector<Step> &steps, std::vector<Step> &reversed)
 {
-    to = std::min(to, size());
-    from = std::min(from, to);
-    const size_t first = pieceAt(from);
-    size_t last = to > from ? pieceAt(to - 1) + 1 : first;
-    // An insertion inside a piece splits it.
-    if (last == first && first < m_pieces.size() && pieceStart(first) < from)
-        last = first + 1;
-
-    Edit edit;
-    edit.first = first;
-    edit.from = from;
-    edit.removedBytes = to - from;
-    edit.removed.assign(
-        m_pieces.begin() + std::ptrdiff_t(first), m_pieces.begin() + std::ptrdiff_t(last));
-    for (const TextPiece &piece : middle)
-        edit.insertedBytes += piece.length;
-    if (last > first && pieceStart(first) < from)
-        edit.inserted.push_back(slice(m_pieces[first], 0, from - pieceStart(first)));
-    std::move(middle.begin(), middle.end(), std::back_inserter(edit.inserted));
-    if (last > first) {
-        const TextPiece &tail = m_pieces[last - 1];
-        const size_t tailStart = pieceStart(last - 1);
-        if (tailStart + tail.length > to)
-            edit.inserted.push_back(slice(tail, to - tailStart, tail.length));
-    }
-
-    swapPieces(first, last - first, edit.inserted);
-    m_undo.back().push_back(std::move(edit));
-    std::vector<Step>().swap(m_redo);
-}
-
-void ContainerModel::swapPieces(size_t first, size_t count, const std::vector<TextPiece> &with)
-{
-    const auto at = m_pieces.begin() + std::ptrdiff_t(first);
-    m_pieces.erase(at, at + std::ptrdiff_t(count));
-    m_pieces.insert(m_pieces.begin() + std::ptrdiff_t(first), with.begin(), with.end());
-    reindex();
-}
-
-void ContainerModel::reindex()
-{
-    m_utf16Ends.clear();
-    m_byteEnds.resize(m_pieces.size());
-    m_lineFeedEnds.resize(m_pieces.size());
-    size_t bytes = 0;
-    size_t lineFeeds = 0;
-    for (size_t index = 0; index < m_pieces.size(); ++index) {
-        bytes += m_pieces[index].length;
-        lineFeeds += m_pieces[index].lineFeeds;
-        m_byteEnds[index] = bytes;
-        m_lineFeedEnds[index] = lineFeeds;
-    }
-}
-
-ContainerModel::Change ContainerModel::spanOf(const Step &step, size_t Edit::*bytes)
-{
-    // A step is one stretch of text: a replacement typed on, or deletions
-    // next to each other. Before it the stretch held every removed byte, after
-    // it every inserted one.
-    Change change {~size_t(0), 0};
-    size_t total = 0;
-    for (const Edit &edit : step) {
-        change.from = std::min(change.from, edit.from);
-        total += edit.*bytes;
-    }
-    change.to = change.from + total;
-    return change;
+    Step step = std::move(steps.back());
+    steps.pop_back();
+    const size_t length = step.replaced.size();
+    PieceTree removed = splice(step.from, step.from + step.length, std::move(step.replaced));
+    reversed.push_back({step.from, std::move(removed), length});
+    m_run = Run::None;
+    return {step.from, step.from + length};
 }
 
 ContainerModel::Change ContainerModel::undo()
 {
     if (m_undo.empty())
         return {};
-    Step step = std::move(m_undo.back());
-    m_undo.pop_back();
-    for (auto edit = step.rbegin(); edit != step.rend(); ++edit)
-        swapPieces(edit->first, edit->inserted.size(), edit->removed);
-    const Change change = spanOf(step, &Edit::removedBytes);
-    m_redo.push_back(std::move(step));
-    m_run = Run::None;
-    return change;
+    return apply(m_undo, m_redo);
 }
 
 ContainerModel::Change ContainerModel::redo()
 {
     if (m_redo.empty())
         return {};
-    Step step = std::move(m_redo.back());
-    m_redo.pop_back();
-    for (const Edit &edit : step)
-        swapPieces(edit.first, edit.removed.size(), edit.inserted);
-    const Change change = spanOf(step, &Edit::insertedBytes);
-    m_undo.push_back(std::move(step));
-    m_run = Run::None;
-    return change;
+    return apply(m_redo, m_undo);
 }
 
 size_t ContainerModel::utf16Offset(size_t offset) const
 {
-    if (m_utf16Ends.size() != m_pieces.size()) {
-        m_utf16Ends.resize(m_pieces.size());
-        size_t units = 0;
-        for (size_t index = 0; index < m_pieces.size(); ++index) {
-            const TextPiece &piece = m_pieces[index];
-            units += piece.source->utf16Units(piece.start, piece.start + piece.length);
-            m_utf16Ends[index] = units;
-        }
-    }
-    offset = std::min(offset, size());
-    const size_t index = pieceAt(offset);
-    if (index == m_pieces.size())
-        return m_utf16Ends.empty() ? 0 : m_utf16Ends.back();
-    const TextPiece &piece = m_pieces[index];
-    const size_t before = index == 0 ? 0 : m_utf16Ends[index - 1];
-    return before + piece.source->utf16Units(piece.start, piece.start + offset - pieceStart(index));
+    if (offset >= size())
+        return m_text.sums().utf16;
+    const PieceTree::Found piece = m_text.atByte(offset);
+    return piece.before.utf16
+        + piece.source->utf16Units(piece.start, piece.start + offset - piece.before.bytes);
 }
 
 size_t ContainerModel::offsetOfUtf16(size_t utf16) const
 {
-    utf16Offset(0);
-    const auto index = size_t(
-        std::upper_bound(m_utf16Ends.begin(), m_utf16Ends.end(), utf16) - m_utf16Ends.begin());
-    if (index == m_pieces.size())
+    if (utf16 >= m_text.sums().utf16)
         return size();
-    const TextPiece &piece = m_pieces[index];
-    size_t units = index == 0 ? 0 : m_utf16Ends[index - 1];
-    if (m_utf16Ends[index] - units == piece.length)
-        return pieceStart(index) + utf16 - units;
-    return pieceStart(index) + piece.source->offsetOfUtf16(piece.start, utf16 - units)
-        - piece.start;
+    const PieceTree::Found piece = m_text.atUtf16(utf16);
+    const size_t units = utf16 - piece.before.utf16;
+    // A piece with as many units as bytes is ASCII.
+    if (piece.sums.utf16 == piece.sums.bytes)
+        return piece.before.bytes + units;
+    return piece.before.bytes + piece.source->offsetOfUtf16(piece.start, units) - piece.start;
 }
