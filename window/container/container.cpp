@@ -362,20 +362,19 @@ int Container::yOfRow(size_t row) const
 Container::Piece Container::pieceHolding(size_t row, size_t offset) const
 {
     const RowStretches::Placed placed = m_rows.row(row).holding(offset);
-    const StretchLayout &layout = *placed.layout;
-    return {row, layout.from(), layout.to(), std::string(layout.bytes())};
+    return {row, placed.from(), placed.to(), std::string(placed.layout->bytes())};
 }
 
 size_t Container::offsetAtX(size_t row, qreal x) const
 {
     const RowStretches::Placed placed = m_rows.row(row).atX(x);
-    return placed.layout->offsetAt(x - placed.x);
+    return placed.offsetAt(x);
 }
 
 qreal Container::xOf(size_t offset) const
 {
     const RowStretches::Placed placed = m_rows.row(m_model.rowOf(offset)).holding(offset);
-    return placed.x + placed.layout->xOf(offset);
+    return placed.xOf(offset);
 }
 
 size_t Container::offsetAt(QPoint point) const
@@ -402,14 +401,13 @@ QRect Container::characterRect(size_t offset) const
 {
     const size_t row = m_model.rowOf(offset);
     const RowStretches::Placed placed = m_rows.row(row).holding(offset);
-    const StretchLayout &layout = *placed.layout;
-    const size_t next = offset < layout.to()
+    const size_t next = offset < placed.to()
         ? offset + sequenceLength(static_cast<unsigned char>(m_model.byteAt(offset)))
         : offset;
-    const qreal x = layout.xOf(offset);
-    const qreal nextX = layout.xOf(next);
-    const int left = inView(Margin + placed.x + std::min(x, nextX) - qreal(m_left));
-    const int right = inView(Margin + placed.x + std::max(x, nextX) - qreal(m_left));
+    const qreal x = placed.xOf(offset);
+    const qreal nextX = placed.xOf(next);
+    const int left = inView(Margin + std::min(x, nextX) - qreal(m_left));
+    const int right = inView(Margin + std::max(x, nextX) - qreal(m_left));
     return QRect(left, yOfRow(row), std::max(1, right - left), rowHeight());
 }
 
@@ -1139,24 +1137,27 @@ void Container::paintEvent(QPaintEvent *event)
         const size_t end = stretches->to();
         const qreal top = double((row - first) * size_t(height));
         for (const RowStretches::Placed &piece : stretches->laidOutBetween(viewLeft, viewRight)) {
-            const bool holdsCaret = row == caretRow && m_caret >= piece.layout->from()
-                && (m_caret < piece.layout->to() || m_caret == end);
+            const bool holdsCaret = row == caretRow && m_caret >= piece.from()
+                && (m_caret < piece.to() || m_caret == end);
             // What an input method composes is laid out into the caret's piece.
             std::shared_ptr<const StretchLayout> layout = piece.layout;
             if (holdsCaret && !m_preedit.isEmpty())
-                layout = layout->composing(m_rows.style(), {m_caret, m_preedit});
+                layout = layout->composing(m_rows.style(), {piece.local(m_caret), m_preedit});
+            PieceDrawing own = drawing;
+            own.selectionFrom = piece.local(drawing.selectionFrom);
+            own.selectionTo = piece.local(drawing.selectionTo);
             const QPointF at(left + piece.x, top);
-            layout->draw(painter, m_rows.style(), at, drawing);
+            layout->draw(painter, m_rows.style(), at, own);
             // A selected line break shows as a space's width of highlight.
-            if (layout->to() == end && drawing.selectionTo > end && drawing.selectionFrom <= end
+            if (piece.to() == end && drawing.selectionTo > end && drawing.selectionFrom <= end
                 && row + 1 < rows) {
                 const qreal x
                     = stretches->rightToLeft() ? at.x() - breakWidth : at.x() + layout->width();
                 painter.fillRect(QRectF(x, top, breakWidth, height), drawing.selected.background());
             }
             if (holdsCaret && hasFocus() && m_caretShown) {
-                layout->drawCaret(painter, at, m_caret, m_preedit.isEmpty() ? 0 : m_preeditCaret,
-                    caretWidth, drawing.baseline);
+                layout->drawCaret(painter, at, piece.local(m_caret),
+                    m_preedit.isEmpty() ? 0 : m_preeditCaret, caretWidth, drawing.baseline);
             }
         }
     }

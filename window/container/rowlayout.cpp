@@ -95,14 +95,13 @@ RowStyle::RowStyle(const QFont &textFont)
     , widths(textFont)
 { }
 
-StretchLayout::StretchLayout(const RowStyle &style, std::string text, size_t textFrom, size_t from,
-    size_t to, Qt::LayoutDirection direction, const Preedit &preedit)
+StretchLayout::StretchLayout(const RowStyle &style, std::string text, size_t from, size_t to,
+    Qt::LayoutDirection direction, const Preedit &preedit)
     : m_text(std::move(text))
-    , m_textFrom(textFrom)
     , m_from(from)
     , m_to(to)
-    , m_fromColumn(columnIn(m_text, from - textFrom))
-    , m_toColumn(columnIn(m_text, to - textFrom))
+    , m_fromColumn(columnIn(m_text, from))
+    , m_toColumn(columnIn(m_text, to))
     , m_direction(direction)
 {
     const QString shown = QString::fromStdString(m_text);
@@ -141,8 +140,8 @@ StretchLayout::StretchLayout(const RowStyle &style, std::string text, size_t tex
     const qreal end = line.cursorToX(m_toColumn + preeditColumns);
     m_origin = std::min(start, end);
     m_width = std::abs(end - start);
-    const bool before = from > textFrom;
-    const bool after = to < textFrom + m_text.size();
+    const bool before = from > 0;
+    const bool after = to < m_text.size();
     const bool rightToLeft = start > end;
     m_clipLeft = rightToLeft ? after : before;
     m_clipRight = rightToLeft ? before : after;
@@ -151,18 +150,17 @@ StretchLayout::StretchLayout(const RowStyle &style, std::string text, size_t tex
 std::shared_ptr<const StretchLayout> StretchLayout::composing(
     const RowStyle &style, const Preedit &preedit) const
 {
-    return std::make_shared<const StretchLayout>(
-        style, m_text, m_textFrom, m_from, m_to, m_direction, preedit);
+    return std::make_shared<const StretchLayout>(style, m_text, m_from, m_to, m_direction, preedit);
 }
 
 std::string_view StretchLayout::bytes() const
 {
-    return std::string_view(m_text).substr(m_from - m_textFrom, m_to - m_from);
+    return std::string_view(m_text).substr(m_from, m_to - m_from);
 }
 
 int StretchLayout::columnOf(size_t offset) const
 {
-    return columnIn(m_text, std::clamp(offset, m_from, m_to) - m_textFrom);
+    return columnIn(m_text, std::clamp(offset, m_from, m_to));
 }
 
 qreal StretchLayout::xOf(size_t offset) const
@@ -175,7 +173,7 @@ size_t StretchLayout::offsetAt(qreal x) const
     const int column
         = std::clamp(m_layout.lineAt(0).xToCursor(x + m_origin, QTextLine::CursorBetweenCharacters),
             m_fromColumn, m_toColumn);
-    return m_textFrom + bytesOfUtf16Units(m_text, size_t(column));
+    return bytesOfUtf16Units(m_text, size_t(column));
 }
 
 QPointF StretchLayout::layoutAt(QPointF topLeft, qreal baseline) const
@@ -190,13 +188,11 @@ void StretchLayout::draw(
 {
     const QPointF at = layoutAt(topLeft, drawing.baseline);
     QList<QTextLayout::FormatRange> selections;
-    const size_t textTo = m_textFrom + m_text.size();
-    const size_t selectedFrom = std::clamp(drawing.selectionFrom, m_textFrom, textTo);
-    const size_t selectedTo = std::clamp(drawing.selectionTo, m_textFrom, textTo);
+    const size_t selectedFrom = std::min(drawing.selectionFrom, m_text.size());
+    const size_t selectedTo = std::min(drawing.selectionTo, m_text.size());
     if (selectedFrom < selectedTo) {
-        const int first = columnIn(m_text, selectedFrom - m_textFrom);
-        selections.append(
-            {first, columnIn(m_text, selectedTo - m_textFrom) - first, drawing.selected});
+        const int first = columnIn(m_text, selectedFrom);
+        selections.append({first, columnIn(m_text, selectedTo) - first, drawing.selected});
     }
     painter.save();
     if (m_clipLeft || m_clipRight) {

@@ -58,8 +58,8 @@ struct RowStyle
     CharWidths widths;
 };
 
-// How a piece is drawn: the selection (model offsets), the colours, and the
-// baseline, in pixels from the row's top.
+// How a piece is drawn: the selection (the piece's offsets), the colours,
+// and the baseline, in pixels from the row's top.
 struct PieceDrawing
 {
     size_t selectionFrom = 0;
@@ -82,13 +82,15 @@ struct Preedit
 // neighbours give the stretch's ends the kerning, Arabic joining and shapes
 // they have in the whole row; they are never hit, and only drawn where they
 // overhang into the stretch, so stretches side by side read as one layout.
-// Offsets are the model's bytes; x is in pixels from the piece's left edge.
+// Offsets are bytes of the text laid out, which the piece's place in the
+// model turns into the model's (RowStretches::Placed); x is in pixels from
+// the piece's left edge. A piece so kept whatever edits move it.
 class StretchLayout
 {
 public:
-    // text holds the model's bytes from textFrom; the piece is from..to of
-    // them, on character boundaries. Auto direction is for whole rows.
-    StretchLayout(const RowStyle &style, std::string text, size_t textFrom, size_t from, size_t to,
+    // The piece is from..to of text, on character boundaries. Auto direction
+    // is for whole rows.
+    StretchLayout(const RowStyle &style, std::string text, size_t from, size_t to,
         Qt::LayoutDirection direction, const Preedit &preedit = {});
 
     size_t from() const { return m_from; }
@@ -118,7 +120,6 @@ private:
         QPainter &painter, const RowStyle &style, QPointF at, const PieceDrawing &drawing) const;
 
     std::string m_text;
-    size_t m_textFrom = 0;
     size_t m_from = 0;
     size_t m_to = 0;
     int m_fromColumn = 0;

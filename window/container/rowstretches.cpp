@@ -239,8 +239,10 @@ std::vector<RowStretches::Placed> RowStretches::laidOutBetween(qreal left, qreal
         const qreal x = xOfIndex(index);
         if (entry.measured) {
             // A layout let go since is made again, and dropped after the paint.
-            pieces.push_back(
-                {entry.layout ? entry.layout : layOut(startOf(index), m_byteEnds[index]), x});
+            std::shared_ptr<const StretchLayout> layout
+                = entry.layout ? entry.layout : layOut(startOf(index), m_byteEnds[index]);
+            const size_t textFrom = m_from + startOf(index) - layout->from();
+            pieces.push_back({std::move(layout), x, textFrom});
         }
         if (x + entry.width >= right
             || (rightToLeft() ? index == 0 : index + 1 == m_entries.size()))
@@ -339,7 +341,7 @@ std::shared_ptr<const StretchLayout> RowStretches::layOut(size_t start, size_t e
 {
     if (m_to - m_from <= WholeBytes) {
         return std::make_shared<const StretchLayout>(
-            *m_style, m_model->text(m_from, m_to), m_from, m_from, m_to, Qt::LayoutDirectionAuto);
+            *m_style, m_model->text(m_from, m_to), 0, m_to - m_from, Qt::LayoutDirectionAuto);
     }
     size_t first = start - std::min(start, ContextBytes);
     const size_t last = std::min(m_to - m_from, end + ContextBytes);
@@ -357,7 +359,7 @@ std::shared_ptr<const StretchLayout> RowStretches::layOut(size_t start, size_t e
         && lead - 1 + sequenceLength(static_cast<unsigned char>(text[lead - 1])) > text.size())
         text.resize(lead - 1);
     return std::make_shared<const StretchLayout>(
-        *m_style, std::move(text), m_from + first, m_from + start, m_from + end, m_direction);
+        *m_style, std::move(text), start - first, end - first, m_direction);
 }
 
 const std::shared_ptr<const StretchLayout> &RowStretches::layoutOf(size_t index)
@@ -374,7 +376,8 @@ const std::shared_ptr<const StretchLayout> &RowStretches::layoutOf(size_t index)
 
 RowStretches::Placed RowStretches::placed(size_t index)
 {
-    return {layoutOf(index), xOfIndex(index)};
+    const std::shared_ptr<const StretchLayout> &layout = layoutOf(index);
+    return {layout, xOfIndex(index), m_from + startOf(index) - layout->from()};
 }
 
 void RowStretches::merge()

@@ -38,11 +38,20 @@ public:
     static constexpr size_t ContextBytes = 32;
     static constexpr size_t KeptLayouts = 16;
 
-    // A stretch laid out, and the x of its left edge in the row.
+    // A stretch laid out, where it stands: the model's offset of its
+    // layout's first byte, and the x of its left edge in the row.
     struct Placed
     {
         std::shared_ptr<const StretchLayout> layout;
         qreal x = 0;
+        size_t textFrom = 0;
+
+        size_t from() const { return textFrom + layout->from(); }
+        size_t to() const { return textFrom + layout->to(); }
+        // The layout's offset of a model offset; beyond its text at either end, the end.
+        size_t local(size_t offset) const { return offset - std::min(offset, textFrom); }
+        qreal xOf(size_t offset) const { return x + layout->xOf(local(offset)); }
+        size_t offsetAt(qreal rowX) const { return textFrom + layout->offsetAt(rowX - x); }
     };
 
     RowStretches(const ContainerModel &model, const RowStyle &style, size_t from, size_t to);
