@@ -34,7 +34,7 @@ class RowStretches
 {
 public:
     static constexpr size_t WholeBytes = 2048;
-    static constexpr size_t StretchBytes = 512;
+    static constexpr size_t StretchBytes = 256;
     static constexpr size_t ContextBytes = 32;
     static constexpr size_t KeptLayouts = 16;
 
