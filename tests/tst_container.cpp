@@ -5,6 +5,7 @@
 #include "container.h"
 #include "containerevents.h"
 #include "runlines.h"
+#include "testseams.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -409,7 +410,7 @@ void ContainerTest::copyOverTheLimitIsRefused()
     QFETCH(QString, key);
     QFETCH(bool, copied);
 
-    m_box->copyLimit = size_t(copyLimit);
+    ContainerForTests::setCopyLimit(*m_box, size_t(copyLimit));
     const QString before = QStringLiteral("held before");
     QGuiApplication::clipboard()->setText(before);
     press(m_box, {"Ctrl+A", key});
@@ -466,7 +467,7 @@ void ContainerTest::scrollingMovesByRowsAtAnyScale()
     QFETCH(int, rows);
     QFETCH(int, pages);
 
-    m_box->scrollLimit = scrollLimit;
+    ContainerForTests::setScrollLimit(*m_box, scrollLimit);
     m_box->setLines(thousandRows());
     QScrollBar *bar = m_box->verticalScrollBar();
     const int inView = m_box->viewport()->height() / m_box->fontMetrics().lineSpacing();
@@ -534,7 +535,7 @@ void ContainerTest::primarySelectionIsTheUsersOwn()
     QFETCH(bool, claimed);
     QFETCH(int, copyLimit);
 
-    m_box->copyLimit = size_t(copyLimit);
+    ContainerForTests::setCopyLimit(*m_box, size_t(copyLimit));
     QClipboard *clipboard = QGuiApplication::clipboard();
     if (!clipboard->supportsSelection())
         QSKIP("this platform has no primary selection (tst_container_x11 runs this under Xvfb)");

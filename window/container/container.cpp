@@ -231,7 +231,7 @@ bool Container::copyOrRefuse()
                         "clipboard keeps what it held. To get these lines into a file, tick "
                         "“print to file” and press Do IT.")
                          .arg(QLocale().formattedDataSize(bytes),
-                             QLocale().formattedDataSize(static_cast<qint64>(copyLimit))));
+                             QLocale().formattedDataSize(static_cast<qint64>(m_copyLimit))));
     return false;
 }
 
@@ -281,7 +281,8 @@ bool Container::publishSelection(QClipboard::Mode mode) const
     if (mode == QClipboard::Selection && !clipboard->supportsSelection())
         return false;
     // Beyond the limit the clipboard, and the primary selection, keep what they held.
-    if (!hasSelectedText() || std::max(m_anchor, m_caret) - std::min(m_anchor, m_caret) > copyLimit)
+    if (!hasSelectedText()
+        || std::max(m_anchor, m_caret) - std::min(m_anchor, m_caret) > m_copyLimit)
         return false;
     clipboard->setMimeData(new ContainerMimeData(m_model.fragment(
                                std::min(m_anchor, m_caret), std::max(m_anchor, m_caret))),
@@ -462,7 +463,7 @@ void Container::updateScrollBars()
 {
     const int rows = visibleRows();
     const size_t rowCount = m_model.rowCount();
-    m_scroll = ScrollMapping(rowCount > size_t(rows) ? rowCount - size_t(rows) : 0, scrollLimit);
+    m_scroll = ScrollMapping(rowCount > size_t(rows) ? rowCount - size_t(rows) : 0, m_scrollLimit);
     m_topRow = std::min<size_t>(m_topRow, m_scroll.last());
     QScrollBar *vertical = verticalScrollBar();
     m_settingBar = true;

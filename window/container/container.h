@@ -32,11 +32,6 @@ public:
     explicit Container(QWidget *parent = nullptr);
     ~Container() override;
 
-    // Tests lower these to reach their edges with small texts; the scroll
-    // limit takes effect with the next lines shown.
-    size_t copyLimit = MaxCopyBytes;
-    std::uint64_t scrollLimit = ScrollMapping::Limit;
-
     // Shows the run's lines, shared with the run: they are made as they are shown.
     void setLines(std::shared_ptr<const RunLines> lines);
     void clear();
@@ -69,7 +64,7 @@ public:
 
     void undo();
     void redo();
-    // A selection larger than copyLimit is not copied, and a cut of it
+    // A selection larger than the copy limit is not copied, and a cut of it
     // deletes nothing: copyRefused says why.
     void cut();
     void copy();
@@ -142,7 +137,7 @@ private:
     void tellCaret();
     void insertFromMime(const class QMimeData *mime, size_t at);
     bool copyOrRefuse();
-    // False when the selection is empty or larger than copyLimit.
+    // False when the selection is empty or larger than the copy limit.
     bool publishSelection(QClipboard::Mode mode) const;
     // Not between the carriage return and line feed of a row's break.
     size_t outsideBreak(size_t offset) const;
@@ -174,6 +169,12 @@ private:
     void setLeft(std::uint64_t left);
     void noteWidth(size_t row, qreal width);
     void restartBlinking();
+
+    // Tests lower these to reach their edges with small texts; the scroll
+    // limit takes effect with the next lines shown.
+    friend class ContainerForTests;
+    size_t m_copyLimit = MaxCopyBytes;
+    std::uint64_t m_scrollLimit = ScrollMapping::Limit;
 
     ContainerModel m_model;
     ReaderWindow m_reader {m_model};
