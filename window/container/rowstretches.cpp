@@ -16,7 +16,7 @@ namespace {
 // An edit lays out again the stretches whose neighbours' bytes it touched.
 constexpr size_t Margin = RowStretches::ContextBytes + 4;
 // Bytes read to estimate a row's width, and at most to find its direction.
-constexpr size_t SampleBytes = 1024;
+constexpr size_t SampleBytes = 512;
 constexpr size_t DirectionBytes = size_t(64) << 10;
 // How far back a join is looked for.
 constexpr size_t JoinReach = 64;
@@ -26,8 +26,10 @@ constexpr size_t JoinReach = 64;
 Qt::LayoutDirection directionOf(const ContainerModel &model, size_t from, size_t to)
 {
     const size_t end = std::min(to, from + DirectionBytes);
-    for (size_t chunk = from; chunk < end;) {
-        size_t chunkEnd = std::min(end, chunk + 4096);
+    // Most rows show their direction in their first few characters.
+    size_t reach = 64;
+    for (size_t chunk = from; chunk < end; reach *= 4) {
+        size_t chunkEnd = std::min(end, chunk + reach);
         while (chunkEnd < to && isContinuation(model.byteAt(chunkEnd)))
             ++chunkEnd;
         std::optional<Qt::LayoutDirection> found;

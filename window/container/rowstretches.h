@@ -16,20 +16,22 @@ class ContainerModel;
 // One row, laid out as it is shown. A row of up to WholeBytes is one piece,
 // laid out whole as QPlainTextEdit lays out a block. A longer one is cut into
 // stretches of about StretchBytes where they are first needed, each ending on
-// a grapheme boundary, where it can between two characters of the row's own
-// direction, so that no run of the other direction is split and no stretch
-// is reordered against its neighbours. Each is laid out with its neighbours'
-// ContextBytes around it (StretchLayout) and placed by its shaped width.
+// a grapheme boundary, between two characters of the row's own direction
+// where there is one within 64 bytes, so that runs of the other direction
+// stay whole (a longer run is cut, and its pieces stand in the row's order).
+// Each is laid out with its neighbours' ContextBytes around it
+// (StretchLayout) and placed by its shaped width.
 //
 // Units: offsets are the model's bytes, 64-bit; x is in pixels from the row's
 // left end as drawn: the row's first character is at the left, or at the
 // right in a right-to-left row. x is a qreal, exact to the pixel up to 2^53.
 // Until a stretch is laid out its bytes count at the row's estimated width
-// per byte (the unshaped widths of its first kilobyte); laying one out moves
+// per byte (the unshaped widths of its first 512 bytes); laying one out moves
 // only what follows it in reading order, by the estimate's error.
-// Cost: making a row reads a few kilobytes at most; finding a stretch by
-// offset or by x is a binary search; an edit lays out again only the
-// stretches it touched; at most KeptLayouts layouts are kept per row.
+// Cost: making a row reads its first 512 bytes, and up to 64 KiB for its
+// direction when those have no letter; finding a stretch by offset or by x
+// is a binary search; an edit lays out again only the stretches it touched;
+// at most KeptLayouts layouts are kept per row.
 class RowStretches
 {
 public:
