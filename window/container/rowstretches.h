@@ -38,7 +38,7 @@ public:
     static constexpr size_t WholeBytes = 2048;
     static constexpr size_t StretchBytes = 256;
     static constexpr size_t ContextBytes = 32;
-    static constexpr size_t KeptLayouts = 16;
+    static constexpr size_t KeptLayouts = 8;
 
     // A stretch laid out, where it stands: the model's offset of its
     // layout's first byte, and the x of its left edge in the row.
