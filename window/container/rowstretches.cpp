@@ -137,6 +137,11 @@ RowStretches::RowStretches(const ContainerModel &model, const RowStyle &style, s
     m_entries = std::move(kept);
     m_layouts = size_t(std::count_if(m_entries.begin(), m_entries.end(),
         [](const Entry &entry) { return entry.layout != nullptr; }));
+    // Kept layouts stay as recent as they were.
+    for (const RowStretches *row : {head, tail}) {
+        if (row)
+            m_clock = std::max(m_clock, row->m_clock);
+    }
     merge();
     sumUp();
 }
