@@ -647,7 +647,7 @@ void ContainerTest::longRowsReadAsOneLayout()
     // unjoined); each character is measured instead in a layout of the
     // 4,000 characters around it, from the one a thousand before it.
     QString pasted;
-    while (pasted.toUtf8().size() < 12 * 1024)
+    while (pasted.toUtf8().size() < qsizetype(12) * 1024)
         pasted += words;
     press(m_box, QStringList {"Ctrl+A", "paste:" + pasted} + steps);
     const QString row = m_ui->containerText();
@@ -661,7 +661,7 @@ void ContainerTest::longRowsReadAsOneLayout()
     };
     QList<Character> characters;
     size_t offset = 0;
-    for (int column = 0; offset < 8 * 1024;) {
+    for (int column = 0; offset < size_t(8) * 1024;) {
         const int units = row.at(column).isHighSurrogate() ? 2 : 1;
         characters.append({offset, column, units});
         offset += size_t(row.mid(column, units).toUtf8().size());

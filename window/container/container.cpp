@@ -362,19 +362,19 @@ int Container::yOfRow(size_t row) const
 
 Container::Piece Container::pieceHolding(size_t row, size_t offset) const
 {
-    const RowStretches::Placed placed = m_rows.row(row).holding(offset);
+    const RowStretches::Placed placed = m_rows.stretches(row).holding(offset);
     return {row, placed.from(), placed.to(), std::string(placed.layout->bytes())};
 }
 
 size_t Container::offsetAtX(size_t row, qreal x) const
 {
-    const RowStretches::Placed placed = m_rows.row(row).atX(x);
+    const RowStretches::Placed placed = m_rows.stretches(row).atX(x);
     return placed.offsetAt(x);
 }
 
 qreal Container::xOf(size_t offset) const
 {
-    const RowStretches::Placed placed = m_rows.row(m_model.rowOf(offset)).holding(offset);
+    const RowStretches::Placed placed = m_rows.stretches(m_model.rowOf(offset)).holding(offset);
     return placed.xOf(offset);
 }
 
@@ -401,7 +401,7 @@ int inView(qreal x)
 QRect Container::characterRect(size_t offset) const
 {
     const size_t row = m_model.rowOf(offset);
-    const RowStretches::Placed placed = m_rows.row(row).holding(offset);
+    const RowStretches::Placed placed = m_rows.stretches(row).holding(offset);
     const size_t next = offset < placed.to()
         ? offset + sequenceLength(static_cast<unsigned char>(m_model.byteAt(offset)))
         : offset;
@@ -435,7 +435,7 @@ void Container::ensureCaretVisible()
     const qreal room = viewport()->width() - 2 * Margin;
     for (int round = 0; round < 4; ++round) {
         const qreal x = xOf(m_caret);
-        noteWidth(row, std::max(x, m_rows.row(row).width()));
+        noteWidth(row, std::max(x, m_rows.stretches(row).width()));
         const auto left = qreal(m_left);
         if (x < left)
             setLeft(std::uint64_t(std::max<qreal>(0, x - room / 4)));
@@ -452,7 +452,7 @@ void Container::prepareView()
     const qreal viewLeft = qreal(m_left) - Margin;
     const qreal viewRight = viewLeft + viewport()->width();
     for (size_t row = m_topRow; row < last; ++row) {
-        RowStretches &stretches = m_rows.row(row);
+        RowStretches &stretches = m_rows.stretches(row);
         stretches.layOutBetween(viewLeft, viewRight);
         noteWidth(row, stretches.width());
     }

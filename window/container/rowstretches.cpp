@@ -150,10 +150,12 @@ void RowStretches::init()
 {
     const size_t sampled = std::min(m_to - m_from, SampleBytes);
     const std::string sample = m_model->text(m_from, m_from + sampled);
-    qreal width = 0;
-    forEachCodePoint(sample, [&width, this](char32_t code) { width += m_style->widths.of(code); });
-    m_perByte = sampled > 0 && width > 0 ? width / qreal(sampled)
-                                         : std::max<qreal>(1, m_style->metrics.averageCharWidth());
+    qreal sampledWidth = 0;
+    forEachCodePoint(
+        sample, [&sampledWidth, this](char32_t code) { sampledWidth += m_style->widths.of(code); });
+    m_perByte = sampled > 0 && sampledWidth > 0
+        ? sampledWidth / qreal(sampled)
+        : std::max<qreal>(1, m_style->metrics.averageCharWidth());
     if (m_to - m_from > WholeBytes)
         m_direction = directionOf(*m_model, m_from, m_to);
 }
@@ -443,7 +445,7 @@ void LaidOutRows::setFont(const QFont &font)
     m_style = std::make_unique<RowStyle>(font);
 }
 
-RowStretches &LaidOutRows::row(size_t row)
+RowStretches &LaidOutRows::stretches(size_t row)
 {
     auto found = m_rows.find(row);
     if (found == m_rows.end()) {
@@ -478,10 +480,10 @@ void LaidOutRows::edited(
     const RowStretches *tailRow
         = oldLast == first ? headRow : (tailNode ? &tailNode.mapped() : nullptr);
     std::vector<Node> after;
-    for (auto row = m_rows.upper_bound(oldLast); row != m_rows.end();) {
-        const auto next = std::next(row);
-        after.push_back(m_rows.extract(row));
-        row = next;
+    for (auto cached = m_rows.upper_bound(oldLast); cached != m_rows.end();) {
+        const auto next = std::next(cached);
+        after.push_back(m_rows.extract(cached));
+        cached = next;
     }
     m_rows.erase(m_rows.lower_bound(first), m_rows.end());
     for (Node &node : after) {
@@ -508,11 +510,11 @@ void LaidOutRows::keepNear(size_t first, size_t last, size_t keep)
     const size_t span = last - first + 1;
     if (m_rows.size() <= 3 * span + 8)
         return;
-    for (auto row = m_rows.begin(); row != m_rows.end();) {
-        const bool near = row->first + span >= first && row->first <= last + span;
-        if (near || row->first == keep)
-            ++row;
+    for (auto cached = m_rows.begin(); cached != m_rows.end();) {
+        const bool near = cached->first + span >= first && cached->first <= last + span;
+        if (near || cached->first == keep)
+            ++cached;
         else
-            row = m_rows.erase(row);
+            cached = m_rows.erase(cached);
     }
 }

@@ -143,7 +143,7 @@ public:
     const RowStyle &style() const { return *m_style; }
     void clear() { m_rows.clear(); }
 
-    RowStretches &row(size_t row);
+    RowStretches &stretches(size_t row);
     const RowStretches *find(size_t row) const;
 
     // Bytes from..from+removed, which held lineFeedsRemoved line feeds, are
