@@ -706,6 +706,18 @@ void ContainerTest::longRowsReadAsOneLayout()
                     .arg(anchor->offset)
                     .arg(expected)));
     }
+
+    // Selected, the joins in view leave no hole in the highlight, along the
+    // row's top, above the glyphs.
+    const auto middle = std::find_if(characters.begin(), characters.end(),
+        [](const Character &character) { return character.offset >= 1024; });
+    m_box->setSelection(middle->offset, middle->offset);
+    m_box->selectAll();
+    const QImage shown = m_box->viewport()->grab().toImage();
+    const QColor background = m_box->viewport()->palette().color(QPalette::Base);
+    const int y = 1;
+    for (int x = 3; x < shown.width() - 3; ++x)
+        QVERIFY2(shown.pixelColor(x, y) != background, qPrintable(QString::number(x)));
 }
 
 void ContainerTest::aRowWiderThanAnIntIsShownToItsEnd()
