@@ -425,17 +425,6 @@ int main(int argc, char *argv[])
             runContainerActions(QString::fromLocal8Bit(argv[2]));
             return 0;
         }
-        if (argc == 3 && std::string(argv[1]) == "--long-row-pass") {
-            QApplication app(argc, argv);
-            runLongRow(std::stoll(argv[2]));
-            return 0;
-        }
-        if (argc >= 2 && std::string(argv[1]) == "--long-row") {
-            QCoreApplication app(argc, argv);
-            measureLongRow(argc == 3 ? std::stoll(argv[2]) : LongRow,
-                qEnvironmentVariable("KELVARO_BENCH_DISPLAY"));
-            return 0;
-        }
         if (argc == 3 && std::string(argv[1]) == "--large") {
             QCoreApplication app(argc, argv);
             measureLarge(QString::fromLocal8Bit(argv[2]));

@@ -25,8 +25,6 @@
 #include <cstdio>
 #include <memory>
 
-#include <sys/resource.h>
-
 namespace bench {
 namespace {
 
@@ -410,111 +408,7 @@ void addPlatform(Table &table, const Platform &platform, const QString &folder, 
         Unit::Megabytes, WindowBound, QStringLiteral("<= 100 MB"));
 }
 
-// One row of characters, words of digits and letters, pasted into the real
-// window's Container and worked on at its end: keys, a click, scrolling
-// across the row and painting, then the window left alone with the row in view.
-void runLongRowActions(qsizetype characters)
-{
-    // The window alone: a harness that watches for message boxes would keep
-    // the event loop busy while the window idles.
-    Main window;
-    window.show();
-    if (!QTest::qWaitForWindowActive(&window))
-        throw Failure(QStringLiteral("the window did not become active"));
-    showContainerTab(window);
-    auto *container = visibleControl<Container>(window, QStringLiteral("Text6"));
-    QWidget *viewport = container->viewport();
-    QString row;
-    row.reserve(characters);
-    static const QLatin1String words("lorem 0123 ipsum 4567 dolor 89 ");
-    while (row.size() < characters)
-        row += words.left(std::min<qsizetype>(words.size(), characters - row.size()));
-    QGuiApplication::clipboard()->setText(row);
-    QTest::mouseClick(viewport, Qt::LeftButton, {}, viewport->rect().center());
-
-    ActionTimer timed(viewport);
-    timed("paste", [&] { QTest::keyClick(container, Qt::Key_V, Qt::ControlModifier); });
-    expect(container->model().size() == size_t(characters), "the row was not pasted whole");
-    timed("typed", [&] { QTest::keyClick(container, 'x'); });
-    timed("left", [&] { QTest::keyClick(container, Qt::Key_Left); });
-    timed("home", [&] { QTest::keyClick(container, Qt::Key_Home); });
-    timed("end", [&] { QTest::keyClick(container, Qt::Key_End); });
-    timed("click",
-        [&] { QTest::mouseClick(viewport, Qt::LeftButton, {}, viewport->rect().center()); });
-    QScrollBar *horizontal = container->horizontalScrollBar();
-    timed("scroll", [&] { horizontal->setValue(horizontal->value() - horizontal->pageStep()); });
-    timed("paint", [] {});
-
-    // The caret blinks on: what the window costs while nobody uses it.
-    timed.watchdog().arm("idle-cpu");
-    const auto cpuSeconds = [] {
-        rusage usage {};
-        getrusage(RUSAGE_SELF, &usage);
-        return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-            + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    };
-    const double cpuBefore = cpuSeconds();
-    const Clock::time_point idleStart = Clock::now();
-    QTest::qWait(3000);
-    report("idle-cpu", (cpuSeconds() - cpuBefore) / secondsSince(idleStart));
-    timed.watchdog().disarm();
-}
-
 } // namespace
-
-void runLongRow(qsizetype characters)
-{
-    runLongRowActions(characters);
-}
-
-void measureLongRow(qsizetype characters, const QString &display)
-{
-    constexpr double FrameTarget = 0.016;
-    const Clock::time_point begin = Clock::now();
-    Table table({"platform", "measure", "median", "max", "target", "met"});
-    std::vector<Platform> platforms {offscreen()};
-    if (!display.isEmpty())
-        platforms.push_back(x11(display));
-    for (const Platform &platform : platforms) {
-        std::vector<Figures> runs;
-        for (int i = 0; i < Repetitions; ++i) {
-            runs.push_back(
-                figuresOf(runChild({QStringLiteral("--long-row-pass"), QString::number(characters)},
-                    platform.environment, ChildCapMs)));
-        }
-        const auto add = [&](const char *key, const QString &measure, bool bounded) {
-            const ColumnFigure figure = figureOf(runs, key, Unit::Seconds);
-            if (!figure.spread) {
-                table.add({platform.name, measure, figure.missing});
-                return;
-            }
-            const bool idle = QLatin1String(key) == QLatin1String("idle-cpu");
-            const auto text = [idle](double value) {
-                return idle ? QStringLiteral("%1 %").arg(value * 100, 0, 'f', 1)
-                            : millisecondsText(value);
-            };
-            table.add({platform.name, measure, text(figure.spread->median),
-                text(figure.spread->max), bounded ? bound(FrameTarget * 1e3, "ms") : QString(),
-                bounded ? yesNo(figure.spread->median <= FrameTarget) : QString()});
-        };
-        add("paste", QStringLiteral("Ctrl+V of the row"), false);
-        add("typed", QStringLiteral("a typed character at the row's end"), true);
-        add("left", QStringLiteral("Left"), true);
-        add("home", QStringLiteral("Home"), true);
-        add("end", QStringLiteral("End"), true);
-        add("click", QStringLiteral("a click in the row"), true);
-        add("scroll", QStringLiteral("a page to the left"), true);
-        add("paint", QStringLiteral("a repaint"), true);
-        add("idle-cpu", QStringLiteral("CPU while idle, the row in view, 3 s"), false);
-    }
-    std::printf("\nThe Container with one row of %s characters, pasted: median and max of %d "
-                "runs\n",
-        qPrintable(QStringLiteral("%L1").arg(characters)), Repetitions);
-    table.print();
-    std::printf("Each action is timed as above, from the QTest event until the view has "
-                "repainted. Measured in %.0f s.\n",
-        secondsSince(begin));
-}
 
 void runContainerActions(const QString &folder)
 {
@@ -548,7 +442,6 @@ void measureContainers(const QString &folder, double coreSeconds, const QString 
         "selection and the clipboard are real; xclip pastes right after Ctrl+C. Measured in "
         "%.0f s.\n",
         CapSeconds, secondsSince(begin));
-    measureLongRow(LongRow, display);
 }
 
 } // namespace bench

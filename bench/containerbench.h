@@ -15,11 +15,4 @@ void runContainerActions(const QString &folder);
 // prints the table. coreSeconds: the same run writing its file alone.
 void measureContainers(const QString &folder, double coreSeconds, const QString &display);
 
-// A row of the given length in the real window's Container: one pass of the
-// actions in this process (runLongRow), or their table over several child
-// processes, offscreen and under X11 when display names one.
-constexpr qsizetype LongRow = 10'000'000;
-void runLongRow(qsizetype characters);
-void measureLongRow(qsizetype characters, const QString &display);
-
 } // namespace bench

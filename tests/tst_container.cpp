@@ -16,6 +16,9 @@
 #include <QScrollBar>
 #include <QStyleOptionSlider>
 #include <QTest>
+#include <QTextLayout>
+
+#include <map>
 
 namespace {
 
@@ -121,6 +124,9 @@ private slots:
     void controlCharactersAreDrawnDistinctly();
     void horizontalRangeFollowsTheWidestRow_data();
     void horizontalRangeFollowsTheWidestRow();
+    void longRowsReadAsOneLayout_data();
+    void longRowsReadAsOneLayout();
+    void aRowWiderThanAnIntIsShownToItsEnd();
     void contextMenuOffersTheEditCommands();
     void screenReaderReadsRowsCaretAndSelection();
     void screenReaderIsToldRowsNotTextOfALargeText();
@@ -236,6 +242,11 @@ void ContainerTest::keys_data()
     QTest::newRow("Shift+Home selects a long row whole")
         << QStringList {"Ctrl+A", "paste:" + longRow, "type:é", "Shift+Home"} << longRow + "é"
         << longRow + "é" << 0;
+    QTest::newRow("Ctrl+Left crosses a long row's stretches to the word's start")
+        << QStringList {"Ctrl+A", "paste:" + longRow, "Ctrl+Left"} << longRow << "" << 0;
+    QTest::newRow("Ctrl+Backspace deletes a long row's last word whole")
+        << QStringList {"Ctrl+A", "paste:ab " + longRow, "Ctrl+Backspace"} << "ab "
+        << "" << 3;
     QTest::newRow("Tab moves on and types nothing") << QStringList {"Tab"} << Typed << "" << 16;
 }
 
@@ -598,6 +609,150 @@ void ContainerTest::horizontalRangeFollowsTheWidestRow()
     QCoreApplication::processEvents();
     m_box->viewport()->repaint();
     QCOMPARE(m_box->horizontalScrollBar()->maximum() > 0, scrolls);
+}
+
+void ContainerTest::longRowsReadAsOneLayout_data()
+{
+    QTest::addColumn<QString>("words");
+    QTest::addColumn<QStringList>("steps");
+
+    const QString latin
+        = QStringLiteral("The quick (brown) fox, 28 1 trillion, jumps over a dog. ");
+    const QString arabic = QStringLiteral("مرحبا بالعالم، كيف حالك اليوم؟ ");
+    // Into the row's middle, split it, join it again, type and undo, type;
+    // then type at its start what the row starts with.
+    const auto edits = [](const QString &words) {
+        return QStringList {"Ctrl+Home"} + QStringList(300, "Ctrl+Right")
+            + QStringList {"Return", "Backspace", "type:x", "Ctrl+Z", "type:yz", "Ctrl+Home",
+                "type:" + words.left(1)};
+    };
+    QTest::newRow("Latin prose") << latin << QStringList();
+    QTest::newRow("AV, kerned") << QStringLiteral("AV") << QStringList();
+    QTest::newRow("CJK") << QStringLiteral("日本語の文章です。") << QStringList();
+    QTest::newRow("Arabic, right to left and joined") << arabic << QStringList();
+    QTest::newRow("Latin prose after a split, a join and an undone word") << latin << edits(latin);
+    QTest::newRow("Arabic after a split, a join and an undone word") << arabic << edits(arabic);
+}
+
+void ContainerTest::longRowsReadAsOneLayout()
+{
+    QFETCH(QString, words);
+    QFETCH(QStringList, steps);
+
+    // A row of 12 KiB, laid out a stretch at a time, against layouts of it
+    // made whole: across its first 8 KiB every character stands where they
+    // put it, so no join leaves a gap, an overlap or a drift. Qt shapes a
+    // layout in runs of at most 4,096 characters, so that one layout of the
+    // whole row is itself cut there (a kerning pair lost, Arabic letters
+    // unjoined); each character is measured instead in a layout of the
+    // 4,000 characters around it, from the one a thousand before it.
+    QString pasted;
+    while (pasted.toUtf8().size() < qsizetype(12) * 1024)
+        pasted += words;
+    press(m_box, QStringList {"Ctrl+A", "paste:" + pasted} + steps);
+    const QString row = m_ui->containerText();
+    QCOMPARE(row.count(QStringLiteral("\r\n")), 0);
+
+    struct Character
+    {
+        size_t offset;
+        int column;
+        int units;
+    };
+    QList<Character> characters;
+    size_t offset = 0;
+    for (int column = 0; offset < size_t(8) * 1024;) {
+        const int units = row.at(column).isHighSurrogate() ? 2 : 1;
+        characters.append({offset, column, units});
+        offset += size_t(row.mid(column, units).toUtf8().size());
+        column += units;
+    }
+    // Asking lays the stretches out; in a right-to-left row the later ones
+    // then move the earlier, so the places are read once all are laid out.
+    for (const Character &character : std::as_const(characters))
+        m_box->characterRect(character.offset);
+
+    constexpr int Window = 4000;
+    constexpr int Step = 1000;
+    std::map<int, std::unique_ptr<QTextLayout>> windows;
+    const auto leftIn = [&](int start, const Character &character) {
+        auto &layout = windows[start];
+        if (!layout) {
+            layout = std::make_unique<QTextLayout>(row.mid(start, Window), m_box->font());
+            QTextOption option;
+            option.setWrapMode(QTextOption::NoWrap);
+            option.setTextDirection(row.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight);
+            layout->setTextOption(option);
+            layout->beginLayout();
+            layout->createLine().setLineWidth(1e7);
+            layout->endLayout();
+        }
+        const QTextLine line = layout->lineAt(0);
+        const int column = character.column - start;
+        return std::min(line.cursorToX(column), line.cursorToX(column + character.units));
+    };
+    for (const Character &character : std::as_const(characters)) {
+        const int start = std::max(0, character.column / Step - 1) * Step;
+        const auto anchor = std::lower_bound(characters.begin(), characters.end(), start,
+            [](const Character &other, int column) { return other.column < column; });
+        const qreal expected = leftIn(start, character) - leftIn(start, *anchor);
+        const int shown = m_box->characterRect(character.offset).left()
+            - m_box->characterRect(anchor->offset).left();
+        QVERIFY2(std::abs(shown - expected) <= 2,
+            qPrintable(
+                QStringLiteral("byte %1 stands at %2 from byte %3, a whole layout puts it at %4")
+                    .arg(character.offset)
+                    .arg(shown)
+                    .arg(anchor->offset)
+                    .arg(expected)));
+    }
+
+    // Selected, the joins in view leave no hole in the highlight, along the
+    // row's top, above the glyphs.
+    const auto middle = std::find_if(characters.begin(), characters.end(),
+        [](const Character &character) { return character.offset >= 1024; });
+    m_box->setSelection(middle->offset, middle->offset);
+    m_box->selectAll();
+    const QImage shown = m_box->viewport()->grab().toImage();
+    const QColor background = m_box->viewport()->palette().color(QPalette::Base);
+    const int y = 1;
+    for (int x = 3; x < shown.width() - 3; ++x)
+        QVERIFY2(shown.pixelColor(x, y) != background, qPrintable(QString::number(x)));
+}
+
+void ContainerTest::aRowWiderThanAnIntIsShownToItsEnd()
+{
+    QFont font = m_box->font();
+    font.setPixelSize(400);
+    m_box->setFont(font);
+    m_box->resize(1200, m_box->height());
+    const QString row(6'000'000, QLatin1Char('W'));
+    QVERIFY(QFontMetricsF(font).horizontalAdvance(row.left(1000)) * 6000 > double(1LL << 31));
+    press(m_box, {"Ctrl+A", "paste:" + row, "Ctrl+Home", "Ctrl+End"});
+    QCOMPARE(m_box->caretOffset(), size_t(row.size()));
+    QScrollBar *bar = m_box->horizontalScrollBar();
+    QCOMPARE(bar->value(), bar->maximum());
+
+    // The last character is in view, and drawn.
+    const QRect view = m_box->viewport()->rect();
+    const auto inView = [&view](const QRect &rect) {
+        return rect.left() >= view.left() && rect.right() <= view.right();
+    };
+    const QRect last = m_box->characterRect(size_t(row.size()) - 1);
+    QVERIFY(inView(last));
+    const QImage shown = m_box->viewport()->grab().toImage();
+    const QImage drawn = shown.copy(last.left(), 0, last.width(), shown.height());
+    QImage blank(drawn.size(), drawn.format());
+    blank.fill(m_box->viewport()->palette().color(QPalette::Base));
+    QVERIFY(drawn != blank);
+
+    // Typing there keeps it in view; a click on the last W's left half
+    // lands before it.
+    press(m_box, {"type:x"});
+    QVERIFY(inView(m_box->characterRect(size_t(row.size()))));
+    const QRect w = m_box->characterRect(size_t(row.size()) - 1);
+    QTest::mouseClick(m_box->viewport(), Qt::LeftButton, {}, QPoint(w.left() + w.width() / 4, 1));
+    QCOMPARE(m_box->caretOffset(), size_t(row.size()) - 1);
 }
 
 void ContainerTest::contextMenuOffersTheEditCommands()

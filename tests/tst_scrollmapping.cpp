@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The vertical scroll bar's picture of the top row, at any number of rows.
+// A scroll bar's picture of the top row or the left edge, at any number of rows or pixels.
 #include "scrollmapping.h"
 
 #include <QTest>
@@ -35,6 +35,8 @@ void ScrollMappingTest::everyPlaceOfTheBarShowsItsRows_data()
     QTest::newRow("2^48 rows, the last") << huge << huge << int(limit);
     QTest::newRow("2^48 rows, one row in") << huge << quint64(1) << 0;
     QTest::newRow("2^48 rows, past the last") << huge << huge + 5 << int(limit);
+    QTest::newRow("a row 2^33 pixels wide, a quarter in")
+        << (quint64(1) << 33) << (quint64(1) << 31) << int(limit / 4);
 }
 
 void ScrollMappingTest::everyPlaceOfTheBarShowsItsRows()
@@ -47,13 +49,13 @@ void ScrollMappingTest::everyPlaceOfTheBarShowsItsRows()
     QCOMPARE(mapping.valueOf(row), value);
     // Back to a row within one value's rows, and each value near it back to itself.
     const quint64 rowsPerValue = lastTopRow / ScrollMapping::Limit + 1;
-    const quint64 back = mapping.rowOf(value);
+    const quint64 back = mapping.placeOf(value);
     QVERIFY2(
         (back > row ? back - row : row - back) <= rowsPerValue, qPrintable(QString::number(back)));
     for (int near = std::max(0, value - 2); near <= std::min(mapping.maximum(), value + 2); ++near)
-        QCOMPARE(mapping.valueOf(mapping.rowOf(near)), near);
-    QCOMPARE(mapping.rowOf(0), quint64(0));
-    QCOMPARE(mapping.rowOf(mapping.maximum()), lastTopRow);
+        QCOMPARE(mapping.valueOf(mapping.placeOf(near)), near);
+    QCOMPARE(mapping.placeOf(0), quint64(0));
+    QCOMPARE(mapping.placeOf(mapping.maximum()), lastTopRow);
 }
 
 QTEST_GUILESS_MAIN(ScrollMappingTest)

@@ -26,8 +26,9 @@
 #include <QWheelEvent>
 
 #include <algorithm>
-#include <climits>
+#include <cmath>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -44,17 +45,6 @@ int columnOf(std::string_view row, size_t bytes)
 size_t bytesOfColumn(std::string_view row, int column)
 {
     return bytesOfUtf16Units(row, size_t(std::max(column, 0)));
-}
-
-// Characters drawn as pictures are laid out as spaces that the picture
-// covers, one for one, so columns stay the text's own.
-QString visible(QString text)
-{
-    for (QChar &character : text) {
-        if (isPictured(character.unicode()))
-            character = QLatin1Char(' ');
-    }
-    return text;
 }
 
 // Ctrl+K, as Qt's text boxes take it on X11, whatever the platform's own keys.
@@ -99,10 +89,12 @@ Container::Container(QWidget *parent)
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(true);
-    m_widths = std::make_unique<CharWidths>(font());
-    // Steps of the bar move the top row by rows; the wheel is counted here.
+    // Steps of the bars move the top row by rows and the view by pixels;
+    // the wheel is counted here.
     connect(
         verticalScrollBar(), &QAbstractSlider::actionTriggered, this, &Container::scrollBarAction);
+    connect(horizontalScrollBar(), &QAbstractSlider::actionTriggered, this,
+        &Container::horizontalBarAction);
     verticalScrollBar()->installEventFilter(this);
     updateScrollBars();
 }
@@ -125,9 +117,10 @@ void Container::setLines(std::shared_ptr<const RunLines> lines)
     m_goalX = -1;
     m_widest = 0;
     m_rowCount = m_model.rowCount();
-    m_longRows.clear();
+    m_size = m_model.size();
+    m_rows.clear();
     m_selectedOnFocus = false;
-    horizontalScrollBar()->setValue(0);
+    m_left = 0;
     m_topRow = 0;
     updateScrollBars();
     viewport()->update();
@@ -313,43 +306,18 @@ void Container::replaceRange(size_t from, size_t to, const std::string &utf8)
 
 void Container::afterEdit(size_t from, size_t removed, size_t inserted, size_t caret)
 {
-    const long long rowsAdded
-        = static_cast<long long>(m_model.rowCount()) - static_cast<long long>(m_rowCount);
-    m_rowCount = m_model.rowCount();
-    // An edit inside one row measures only what it touched of that row;
-    // anything else forgets the rows from the edit on.
+    // An undo or redo tells where its text now stands; what it replaced
+    // follows from the sizes before and after.
+    const size_t rows = m_model.rowCount();
+    const size_t placed = removed == 0 && inserted == 0 ? caret - from : inserted;
+    const size_t replaced = placed + m_size - m_model.size();
+    const size_t lineFeedsPlaced = m_model.rowOf(from + placed) - m_model.rowOf(from);
+    m_rows.edited(from, replaced, placed, lineFeedsPlaced + m_rowCount - rows, lineFeedsPlaced);
     const size_t row = m_model.rowOf(from);
-    // With no line feed inserted and as many rows as before, none was removed.
-    const bool withinRow
-        = rowsAdded == 0 && (removed > 0 || inserted > 0) && m_model.rowOf(from + inserted) == row;
-    auto kept = m_longRows.end();
-    if (withinRow) {
-        kept = std::find_if(m_longRows.begin(), m_longRows.end(),
-            [row](const LongRow &longRow) { return longRow.row == row; });
-        if (kept != m_longRows.end()) {
-            kept->stretches.edited(m_model, from, removed, inserted, *m_widths);
-            // A carriage return typed before the line feed joins the break.
-            if (kept->stretches.to() != m_model.rowEnd(row)
-                || m_model.rowEnd(row) - m_model.rowStart(row) <= RowStretches::Bytes) {
-                m_longRows.erase(kept);
-                kept = m_longRows.end();
-            }
-        }
-    }
-    for (auto longRow = m_longRows.begin(); longRow != m_longRows.end();) {
-        if (longRow == kept || longRow->row < row)
-            ++longRow;
-        else if (withinRow) {
-            longRow->stretches.moved(
-                static_cast<std::ptrdiff_t>(inserted) - static_cast<std::ptrdiff_t>(removed));
-            ++longRow;
-        } else {
-            longRow = m_longRows.erase(longRow);
-            kept = m_longRows.end();
-        }
-    }
-    if (row <= m_widestRow && (rowsAdded != 0 || row == m_widestRow || removed + inserted == 0))
+    if (row <= m_widestRow && (rows != m_rowCount || row == m_widestRow || removed + inserted == 0))
         m_widest = 0;
+    m_rowCount = rows;
+    m_size = m_model.size();
     m_selectedOnFocus = false;
     m_anchor = m_caret = outsideBreak(caret);
     m_goalX = -1;
@@ -392,134 +360,22 @@ int Container::yOfRow(size_t row) const
     return int(rowsDown) * rowHeight();
 }
 
-const RowStretches *Container::stretchesOf(size_t row) const
-{
-    const size_t start = m_model.rowStart(row);
-    const size_t end = m_model.rowEnd(row);
-    if (end - start <= RowStretches::Bytes)
-        return nullptr;
-    for (const LongRow &longRow : m_longRows) {
-        if (longRow.row == row)
-            return &longRow.stretches;
-    }
-    // A few long rows are kept: those in view, and the caret's.
-    constexpr size_t Kept = 64;
-    if (m_longRows.size() >= Kept)
-        m_longRows.erase(m_longRows.begin());
-    m_longRows.push_back({row, RowStretches(m_model, start, end, *m_widths)});
-    return &m_longRows.back().stretches;
-}
-
-Container::Piece Container::pieceOf(size_t row, const RowStretches *stretches, size_t index) const
-{
-    Piece piece;
-    piece.row = row;
-    if (stretches) {
-        const RowStretches::Stretch stretch = stretches->at(index);
-        piece.from = stretch.from;
-        piece.to = stretch.to;
-        piece.x = stretch.x;
-    } else {
-        piece.from = m_model.rowStart(row);
-        piece.to = m_model.rowEnd(row);
-    }
-    piece.bytes = m_model.text(piece.from, piece.to);
-    return piece;
-}
-
 Container::Piece Container::pieceHolding(size_t row, size_t offset) const
 {
-    const RowStretches *stretches = stretchesOf(row);
-    return pieceOf(row, stretches, stretches ? stretches->indexOf(offset) : 0);
-}
-
-Container::Piece Container::pieceAtX(size_t row, qreal x) const
-{
-    const RowStretches *stretches = stretchesOf(row);
-    return pieceOf(row, stretches, stretches ? stretches->indexAtX(x) : 0);
-}
-
-void Container::layOut(QTextLayout &layout, const Piece &piece) const
-{
-    const QString text = QString::fromStdString(piece.bytes);
-    layout.setText(visible(text));
-    layout.setFont(font());
-    QTextOption option;
-    option.setWrapMode(QTextOption::NoWrap);
-    layout.setTextOption(option);
-    layout.setCacheEnabled(true);
-    // Each picture takes the room it is drawn in.
-    QList<QTextLayout::FormatRange> pictures;
-    const qreal space = m_widths->of(U' ');
-    for (qsizetype column = 0; column < text.size(); ++column) {
-        const char16_t code = text[column].unicode();
-        if (!isPictured(code))
-            continue;
-        QTextCharFormat format;
-        format.setFontLetterSpacingType(QFont::AbsoluteSpacing);
-        format.setFontLetterSpacing(m_widths->of(code) - space);
-        pictures.append({int(column), 1, format});
-    }
-    layout.setFormats(pictures);
-    if (!m_preedit.isEmpty() && m_caret >= piece.from && m_caret <= piece.to
-        && m_model.rowOf(m_caret) == piece.row)
-        layout.setPreeditArea(columnOf(piece.bytes, m_caret - piece.from), m_preedit);
-    layout.beginLayout();
-    QTextLine line = layout.createLine();
-    line.setLineWidth(1e7);
-    line.setPosition(QPointF(0, 0));
-    layout.endLayout();
-}
-
-void Container::drawPictures(QPainter &painter, const QTextLayout &layout, const Piece &piece,
-    QPointF at, size_t selectionFrom, size_t selectionTo) const
-{
-    const QString text = QString::fromStdString(piece.bytes);
-    const QTextLine line = layout.lineAt(0);
-    const QPalette::ColorGroup group = hasFocus() ? QPalette::Active : QPalette::Inactive;
-    bool fontSet = false;
-    size_t offset = piece.from;
-    for (qsizetype column = 0; column < text.size(); ++column) {
-        const char16_t code = text[column].unicode();
-        const size_t here = offset;
-        offset += code < 0x80              ? 1
-            : code < 0x800                 ? 2
-            : QChar::isLowSurrogate(code)  ? 0
-            : QChar::isHighSurrogate(code) ? 4
-                                           : 3;
-        if (!isPictured(code))
-            continue;
-        if (!fontSet) {
-            painter.setFont(pictureFont(font()));
-            fontSet = true;
-        }
-        const qreal x = at.x() + line.cursorToX(int(column));
-        const qreal width = m_widths->of(code);
-        const QRectF box(x + 1.5, at.y() + line.ascent() - fontMetrics().ascent() + 2.5, width - 3,
-            fontMetrics().height() - 5);
-        const bool selected = here >= selectionFrom && here < selectionTo;
-        painter.setPen(
-            palette().color(group, selected ? QPalette::HighlightedText : QPalette::Text));
-        painter.drawRect(box);
-        painter.drawText(box, Qt::AlignCenter, pictureText(code));
-    }
+    const RowStretches::Placed placed = m_rows.stretches(row).holding(offset);
+    return {row, placed.from(), placed.to(), std::string(placed.layout->bytes())};
 }
 
 size_t Container::offsetAtX(size_t row, qreal x) const
 {
-    const Piece piece = pieceAtX(row, x);
-    QTextLayout layout;
-    layOut(layout, piece);
-    const int column = layout.lineAt(0).xToCursor(x - piece.x, QTextLine::CursorBetweenCharacters);
-    return piece.from + bytesOfColumn(piece.bytes, column);
+    const RowStretches::Placed placed = m_rows.stretches(row).atX(x);
+    return placed.offsetAt(x);
 }
 
-int Container::xOf(size_t offset) const
+qreal Container::xOf(size_t offset) const
 {
-    const Piece piece = pieceHolding(m_model.rowOf(offset), offset);
-    QTextLayout layout;
-    layOut(layout, piece);
-    return qRound(piece.x + layout.lineAt(0).cursorToX(columnOf(piece.bytes, offset - piece.from)));
+    const RowStretches::Placed placed = m_rows.stretches(m_model.rowOf(offset)).holding(offset);
+    return placed.xOf(offset);
 }
 
 size_t Container::offsetAt(QPoint point) const
@@ -528,29 +384,39 @@ size_t Container::offsetAt(QPoint point) const
     const auto row
         = size_t(std::clamp<long long>(static_cast<long long>(firstVisibleRow()) + rowInView, 0,
             static_cast<long long>(m_model.rowCount() - 1)));
-    return offsetAtX(row, point.x() - Margin + horizontalScrollBar()->value());
+    return offsetAtX(row, point.x() - Margin + qreal(m_left));
 }
+
+namespace {
+
+// A place in the view, far places drawn just beyond it.
+int inView(qreal x)
+{
+    constexpr qreal Far = 1 << 30;
+    return int(std::floor(std::clamp(x, -Far, Far) + 0.5));
+}
+
+} // namespace
 
 QRect Container::characterRect(size_t offset) const
 {
     const size_t row = m_model.rowOf(offset);
-    const Piece piece = pieceHolding(row, offset);
-    QTextLayout layout;
-    layOut(layout, piece);
-    const int column = columnOf(piece.bytes, offset - piece.from);
-    const qreal x = piece.x + layout.lineAt(0).cursorToX(column);
-    const qreal next
-        = column < layout.text().size() ? piece.x + layout.lineAt(0).cursorToX(column + 1) : x;
-    const int y = yOfRow(row);
-    return QRect(Margin + qRound(x) - horizontalScrollBar()->value(), y,
-        std::max(1, qRound(next - x)), rowHeight());
+    const RowStretches::Placed placed = m_rows.stretches(row).holding(offset);
+    const size_t next = offset < placed.to()
+        ? offset + sequenceLength(static_cast<unsigned char>(m_model.byteAt(offset)))
+        : offset;
+    const qreal x = placed.xOf(offset);
+    const qreal nextX = placed.xOf(next);
+    const int left = inView(Margin + std::min(x, nextX) - qreal(m_left));
+    const int right = inView(Margin + std::max(x, nextX) - qreal(m_left));
+    return QRect(left, yOfRow(row), std::max(1, right - left), rowHeight());
 }
 
 QRect Container::caretRect() const
 {
     const size_t row = m_model.rowOf(m_caret);
     const int y = yOfRow(row);
-    const int x = Margin + xOf(m_caret) - horizontalScrollBar()->value();
+    const int x = inView(Margin + xOf(m_caret) - qreal(m_left));
     return QRect(
         x, y, style()->pixelMetric(QStyle::PM_TextCursorWidth, nullptr, this) + 1, rowHeight());
 }
@@ -564,14 +430,33 @@ void Container::ensureCaretVisible()
     else if (row >= m_topRow + rows)
         scrollTo(row - rows + 1);
 
-    const int x = xOf(m_caret);
-    noteWidth(row, x);
-    QScrollBar *horizontal = horizontalScrollBar();
-    const int room = viewport()->width() - 2 * Margin;
-    if (x < horizontal->value())
-        horizontal->setValue(std::max(0, x - room / 4));
-    else if (x > horizontal->value() + room)
-        horizontal->setValue(x - room + room / 4);
+    // Laying out the new view may move the caret, when stretches before it
+    // were only estimated: a few rounds settle it.
+    const qreal room = viewport()->width() - 2 * Margin;
+    for (int round = 0; round < 4; ++round) {
+        const qreal x = xOf(m_caret);
+        noteWidth(row, std::max(x, m_rows.stretches(row).width()));
+        const auto left = qreal(m_left);
+        if (x < left)
+            setLeft(std::uint64_t(std::max<qreal>(0, x - room / 4)));
+        else if (x > left + room)
+            setLeft(std::uint64_t(x - room + room / 4));
+        else
+            break;
+    }
+}
+
+void Container::prepareView()
+{
+    const size_t last = std::min(m_model.rowCount(), m_topRow + size_t(visibleRows()) + 1);
+    const qreal viewLeft = qreal(m_left) - Margin;
+    const qreal viewRight = viewLeft + viewport()->width();
+    for (size_t row = m_topRow; row < last; ++row) {
+        RowStretches &stretches = m_rows.stretches(row);
+        stretches.layOutBetween(viewLeft, viewRight);
+        noteWidth(row, stretches.width());
+    }
+    m_rows.keepNear(m_topRow, last, m_model.rowOf(m_caret));
 }
 
 void Container::updateScrollBars()
@@ -579,7 +464,7 @@ void Container::updateScrollBars()
     const int rows = visibleRows();
     const size_t rowCount = m_model.rowCount();
     m_scroll = ScrollMapping(rowCount > size_t(rows) ? rowCount - size_t(rows) : 0, m_scrollLimit);
-    m_topRow = std::min<size_t>(m_topRow, m_scroll.lastTopRow());
+    m_topRow = std::min<size_t>(m_topRow, m_scroll.last());
     QScrollBar *vertical = verticalScrollBar();
     m_settingBar = true;
     vertical->setRange(0, m_scroll.maximum());
@@ -589,19 +474,43 @@ void Container::updateScrollBars()
     vertical->setSingleStep(1);
     vertical->setValue(m_scroll.valueOf(m_topRow));
     m_settingBar = false;
-    QScrollBar *horizontal = horizontalScrollBar();
+    prepareView();
+    updateHorizontalBar();
+}
+
+void Container::updateHorizontalBar()
+{
     const int room = viewport()->width() - 2 * Margin;
-    horizontal->setRange(0, std::max(0, m_widest - room));
-    horizontal->setPageStep(room);
+    m_horizontal = ScrollMapping(std::uint64_t(std::max<qreal>(0, std::ceil(m_widest - room))));
+    m_left = std::min(m_left, m_horizontal.last());
+    QScrollBar *horizontal = horizontalScrollBar();
+    m_settingBar = true;
+    horizontal->setRange(0, m_horizontal.maximum());
+    horizontal->setPageStep(m_horizontal.proportional()
+            ? std::max(1, m_horizontal.valueOf(std::uint64_t(std::max(room, 0))))
+            : room);
     horizontal->setSingleStep(std::max(1, fontMetrics().averageCharWidth() * 2));
+    horizontal->setValue(m_horizontal.valueOf(m_left));
+    m_settingBar = false;
+}
+
+void Container::setLeft(std::uint64_t left)
+{
+    m_left = std::min(left, m_horizontal.last());
+    m_settingBar = true;
+    horizontalScrollBar()->setValue(m_horizontal.valueOf(m_left));
+    m_settingBar = false;
+    prepareView();
+    viewport()->update();
 }
 
 void Container::scrollTo(size_t topRow)
 {
-    m_topRow = std::min<size_t>(topRow, m_scroll.lastTopRow());
+    m_topRow = std::min<size_t>(topRow, m_scroll.last());
     m_settingBar = true;
     verticalScrollBar()->setValue(m_scroll.valueOf(m_topRow));
     m_settingBar = false;
+    prepareView();
     viewport()->update();
 }
 
@@ -633,12 +542,43 @@ void Container::scrollBarAction(int action)
         scrollTo(0);
         break;
     case QAbstractSlider::SliderToMaximum:
-        scrollTo(m_scroll.lastTopRow());
+        scrollTo(m_scroll.last());
         break;
     default:
         return;
     }
     verticalScrollBar()->setSliderPosition(m_scroll.valueOf(m_topRow));
+}
+
+void Container::horizontalBarAction(int action)
+{
+    // As the vertical bar's: steps and pages move the view by pixels, and
+    // the bar then shows where it stands.
+    const auto page = std::uint64_t(std::max(1, viewport()->width() - 2 * Margin));
+    const auto step = std::uint64_t(horizontalScrollBar()->singleStep());
+    switch (action) {
+    case QAbstractSlider::SliderSingleStepAdd:
+        setLeft(m_left + step);
+        break;
+    case QAbstractSlider::SliderSingleStepSub:
+        setLeft(m_left - std::min(m_left, step));
+        break;
+    case QAbstractSlider::SliderPageStepAdd:
+        setLeft(m_left + page);
+        break;
+    case QAbstractSlider::SliderPageStepSub:
+        setLeft(m_left - std::min(m_left, page));
+        break;
+    case QAbstractSlider::SliderToMinimum:
+        setLeft(0);
+        break;
+    case QAbstractSlider::SliderToMaximum:
+        setLeft(m_horizontal.last());
+        break;
+    default:
+        return;
+    }
+    horizontalScrollBar()->setSliderPosition(m_horizontal.valueOf(m_left));
 }
 
 void Container::wheelBy(const QWheelEvent &event)
@@ -658,12 +598,12 @@ void Container::noteWidth(size_t row, qreal width)
     // The scroll range grows with the widest row seen, as in editors that
     // would otherwise measure every row of a large text; an edit that may
     // have narrowed that row starts the count again.
-    const int needed = int(std::min<qreal>(std::ceil(width), INT_MAX - Margin)) + Margin;
+    const qreal needed = std::ceil(width) + Margin;
     if (needed <= m_widest)
         return;
     m_widest = needed;
     m_widestRow = row;
-    horizontalScrollBar()->setRange(0, std::max(0, m_widest - (viewport()->width() - 2 * Margin)));
+    updateHorizontalBar();
 }
 
 void Container::restartBlinking()
@@ -688,17 +628,10 @@ size_t Container::move(size_t from, Move how) const
             static_cast<long long>(row) + by, 0, static_cast<long long>(rows - 1)));
         return offsetAtX(target, m_goalX >= 0 ? m_goalX : xOf(from));
     };
-    // Within the stretch of the row on the caret's side of the move.
-    auto step = [&](size_t inside, bool forward, bool words) {
-        const Piece piece = pieceHolding(row, inside);
-        QTextLayout layout;
-        layOut(layout, piece);
-        const int column = columnOf(piece.bytes, from - piece.from);
-        const QTextLayout::CursorMode mode
-            = words ? QTextLayout::SkipWords : QTextLayout::SkipCharacters;
-        const int to = forward ? layout.nextCursorPosition(column, mode)
-                               : layout.previousCursorPosition(column, mode);
-        return piece.from + bytesOfColumn(piece.bytes, to);
+    // Over the row's text, whatever stretches the step crosses.
+    auto step = [&](bool forward, bool words) {
+        return cursorStep(m_model, start, end, from, forward,
+            words ? QTextLayout::SkipWords : QTextLayout::SkipCharacters);
     };
 
     switch (how) {
@@ -706,12 +639,12 @@ size_t Container::move(size_t from, Move how) const
     case Move::WordLeft:
         if (from == start)
             return row > 0 ? m_model.rowEnd(row - 1) : from;
-        return step(from - 1, false, how == Move::WordLeft);
+        return step(false, how == Move::WordLeft);
     case Move::Right:
     case Move::WordRight:
         if (from >= end)
             return row + 1 < rows ? m_model.rowStart(row + 1) : from;
-        return step(from, true, how == Move::WordRight);
+        return step(true, how == Move::WordRight);
     case Move::Up:
         return vertical(-1);
     case Move::Down:
@@ -864,7 +797,7 @@ bool Container::navigate(const QKeyEvent &event)
             || navigation.how == Move::PageUp || navigation.how == Move::PageDown;
         if (keepsGoal && m_goalX < 0)
             m_goalX = xOf(m_caret);
-        const int goal = m_goalX;
+        const qreal goal = m_goalX;
         if (navigation.how == Move::PageUp || navigation.how == Move::PageDown)
             scrollBy(navigation.how == Move::PageUp ? -visibleRows() : visibleRows());
         size_t to = move(m_caret, navigation.how);
@@ -1134,12 +1067,18 @@ QVariant Container::inputMethodQuery(Qt::InputMethodQuery query) const
 
 void Container::scrollContentsBy(int, int)
 {
-    // The bar moved by itself (a drag, a jump): its value picks the top row,
-    // unless it already stands for it.
-    const int value = verticalScrollBar()->value();
-    if (!m_settingBar && value != m_scroll.valueOf(m_topRow))
-        m_topRow = m_scroll.rowOf(value);
+    // A bar moved by itself (a drag, a jump): its value picks the top row or
+    // the left edge, unless it already stands for it.
     viewport()->update();
+    if (m_settingBar)
+        return;
+    const int value = verticalScrollBar()->value();
+    if (value != m_scroll.valueOf(m_topRow))
+        m_topRow = m_scroll.placeOf(value);
+    const int across = horizontalScrollBar()->value();
+    if (across != m_horizontal.valueOf(m_left))
+        m_left = m_horizontal.placeOf(across);
+    prepareView();
 }
 
 void Container::resizeEvent(QResizeEvent *event)
@@ -1152,8 +1091,7 @@ void Container::changeEvent(QEvent *event)
 {
     QAbstractScrollArea::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
-        m_widths = std::make_unique<CharWidths>(font());
-        m_longRows.clear();
+        m_rows.setFont(font());
         m_widest = 0;
         updateScrollBars();
     }
@@ -1167,66 +1105,61 @@ void Container::paintEvent(QPaintEvent *event)
     const int height = rowHeight();
     const size_t first = firstVisibleRow();
     const size_t rows = m_model.rowCount();
-    // Only the rows the paint asks for: the caret's blink repaints one.
-    const size_t from = first + size_t(std::max(0, event->rect().top() / height));
-    const size_t last
-        = std::min(rows, first + size_t(std::max(0, event->rect().bottom() / height)) + 1);
-    const size_t selectionFrom = std::min(m_anchor, m_caret);
-    const size_t selectionTo = std::max(m_anchor, m_caret);
+    // Only the rows and columns the paint asks for: the caret's blink repaints one.
+    const QRect asked = event->rect();
+    const size_t from = first + size_t(std::max(0, asked.top() / height));
+    const size_t last = std::min(rows, first + size_t(std::max(0, asked.bottom() / height)) + 1);
     const QPalette::ColorGroup group = hasFocus() ? QPalette::Active : QPalette::Inactive;
-    QTextCharFormat selectedFormat;
-    selectedFormat.setBackground(palette().brush(group, QPalette::Highlight));
-    selectedFormat.setForeground(palette().brush(group, QPalette::HighlightedText));
-    const int left = Margin - horizontalScrollBar()->value();
-    const qreal viewLeft = horizontalScrollBar()->value() - Margin;
-    const qreal viewRight = viewLeft + viewport()->width();
+    PieceDrawing drawing;
+    drawing.selectionFrom = std::min(m_anchor, m_caret);
+    drawing.selectionTo = std::max(m_anchor, m_caret);
+    drawing.selected.setBackground(palette().brush(group, QPalette::Highlight));
+    drawing.selected.setForeground(palette().brush(group, QPalette::HighlightedText));
+    drawing.text = palette().color(group, QPalette::Text);
+    drawing.selectedText = palette().color(group, QPalette::HighlightedText);
+    drawing.baseline = fontMetrics().ascent();
+    const qreal left = Margin - qreal(m_left);
+    const qreal viewLeft = asked.left() - left;
+    const qreal viewRight = asked.right() + 1 - left;
     const size_t caretRow = m_model.rowOf(m_caret);
-    const int ascent = fontMetrics().ascent();
+    const int caretWidth = style()->pixelMetric(QStyle::PM_TextCursorWidth, nullptr, this);
+    const qreal breakWidth = fontMetrics().horizontalAdvance(QLatin1Char(' '));
 
     for (size_t row = from; row < last; ++row) {
-        const size_t end = m_model.rowEnd(row);
+        // Every row in view was laid out when the view changed; one that
+        // was not is laid out for this paint alone.
+        const RowStretches *stretches = m_rows.find(row);
+        std::optional<RowStretches> unprepared;
+        if (!stretches) {
+            unprepared.emplace(m_model, m_rows.style(), m_model.rowStart(row), m_model.rowEnd(row));
+            unprepared->layOutBetween(viewLeft, viewRight);
+            stretches = &*unprepared;
+        }
+        const size_t end = stretches->to();
         const qreal top = double((row - first) * size_t(height));
-        const RowStretches *stretches = stretchesOf(row);
-        const size_t firstPiece = stretches ? stretches->indexAtX(viewLeft) : 0;
-        const size_t lastPiece = stretches ? stretches->indexAtX(viewRight) : 0;
-        qreal width = 0;
-        for (size_t index = firstPiece; index <= lastPiece; ++index) {
-            const Piece piece = pieceOf(row, stretches, index);
-            QTextLayout layout;
-            layOut(layout, piece);
-            const QTextLine line = layout.lineAt(0);
-            // Every row's baseline where the font puts it, whatever fallback
-            // font a character of the row needed.
-            const QPointF at(left + piece.x, top + ascent - line.ascent());
-            QList<QTextLayout::FormatRange> selections;
-            if (selectionFrom < selectionTo && selectionFrom <= piece.to
-                && selectionTo > piece.from) {
-                const int selectedFrom
-                    = columnOf(piece.bytes, std::max(selectionFrom, piece.from) - piece.from);
-                const int selectedTo
-                    = columnOf(piece.bytes, std::min(selectionTo, piece.to) - piece.from);
-                selections.append({selectedFrom, selectedTo - selectedFrom, selectedFormat});
-            }
-            painter.setPen(palette().color(group, QPalette::Text));
-            layout.draw(&painter, at, selections);
-            drawPictures(painter, layout, piece, at, selectionFrom, selectionTo);
-            painter.setFont(font());
-            width = piece.x + line.naturalTextWidth();
+        for (const RowStretches::Placed &piece : stretches->laidOutBetween(viewLeft, viewRight)) {
+            const bool holdsCaret = row == caretRow && m_caret >= piece.from()
+                && (m_caret < piece.to() || m_caret == end);
+            // What an input method composes is laid out into the caret's piece.
+            std::shared_ptr<const StretchLayout> layout = piece.layout;
+            if (holdsCaret && !m_preedit.isEmpty())
+                layout = layout->composing(m_rows.style(), {piece.local(m_caret), m_preedit});
+            PieceDrawing own = drawing;
+            own.selectionFrom = piece.local(drawing.selectionFrom);
+            own.selectionTo = piece.local(drawing.selectionTo);
+            const QPointF at(left + piece.x, top);
+            layout->draw(painter, m_rows.style(), at, own);
             // A selected line break shows as a space's width of highlight.
-            if (piece.to == end && selectionTo > end && selectionFrom <= end && row + 1 < rows) {
-                painter.fillRect(QRectF(left + width, top,
-                                     fontMetrics().horizontalAdvance(QLatin1Char(' ')), height),
-                    selectedFormat.background());
+            if (piece.to() == end && drawing.selectionTo > end && drawing.selectionFrom <= end
+                && row + 1 < rows) {
+                const qreal x
+                    = stretches->rightToLeft() ? at.x() - breakWidth : at.x() + layout->width();
+                painter.fillRect(QRectF(x, top, breakWidth, height), drawing.selected.background());
             }
-            if (row == caretRow && hasFocus() && m_caretShown && m_caret >= piece.from
-                && (m_caret < piece.to || (m_caret == piece.to && piece.to == end))) {
-                int column = columnOf(piece.bytes, m_caret - piece.from);
-                if (!m_preedit.isEmpty())
-                    column += m_preeditCaret;
-                layout.drawCursor(&painter, at, column,
-                    style()->pixelMetric(QStyle::PM_TextCursorWidth, nullptr, this));
+            if (holdsCaret && hasFocus() && m_caretShown) {
+                layout->drawCaret(painter, at, piece.local(m_caret),
+                    m_preedit.isEmpty() ? 0 : m_preeditCaret, caretWidth, drawing.baseline);
             }
         }
-        noteWidth(row, stretches ? stretches->width() : width);
     }
 }

@@ -13,12 +13,9 @@
 #include <QClipboard>
 #include <QString>
 
-#include <list>
 #include <memory>
 
 class RunLines;
-class QPainter;
-class QTextLayout;
 
 // Plain text in the window's font, no wrapping, both scroll bars. It paints
 // only the rows in view, and hands its text to the clipboard and the primary
@@ -117,14 +114,13 @@ private:
         Bottom
     };
 
-    // A piece of a row laid out on its own: a whole short row, or one
-    // stretch of a long one, at x pixels from the row's start.
+    // The text of the piece of a row that holds an offset: a whole short
+    // row, or a stretch of a long one.
     struct Piece
     {
         size_t row = 0;
         size_t from = 0;
         size_t to = 0;
-        qreal x = 0;
         std::string bytes;
     };
 
@@ -159,19 +155,20 @@ private:
     void scrollTo(size_t topRow);
     void scrollBy(long long rows);
     void scrollBarAction(int action);
+    void horizontalBarAction(int action);
     void wheelBy(const class QWheelEvent &event);
-    const RowStretches *stretchesOf(size_t row) const;
     Piece pieceHolding(size_t row, size_t offset) const;
-    Piece pieceAtX(size_t row, qreal x) const;
-    Piece pieceOf(size_t row, const RowStretches *stretches, size_t index) const;
-    void layOut(QTextLayout &layout, const Piece &piece) const;
-    void drawPictures(QPainter &painter, const QTextLayout &layout, const Piece &piece, QPointF at,
-        size_t selectionFrom, size_t selectionTo) const;
+    // x counts pixels from the rows' left ends, whatever the view shows.
     size_t offsetAtX(size_t row, qreal x) const;
-    int xOf(size_t offset) const;
+    qreal xOf(size_t offset) const;
     QRect caretRect() const;
     void ensureCaretVisible();
+    // Lays out what the view shows, before it is painted, and widens the
+    // horizontal range to the rows in it.
+    void prepareView();
     void updateScrollBars();
+    void updateHorizontalBar();
+    void setLeft(std::uint64_t left);
     void noteWidth(size_t row, qreal width);
     void restartBlinking();
 
@@ -179,17 +176,24 @@ private:
     // reach them with small texts.
     size_t m_copyLimit = MaxCopyBytes;
     std::uint64_t m_scrollLimit = ScrollMapping::Limit;
+
     ContainerModel m_model;
     ReaderWindow m_reader {m_model};
     size_t m_anchor = 0;
     size_t m_caret = 0;
     // Where Up and Down try to keep the caret, in pixels from the row's start.
-    int m_goalX = -1;
-    // The widest row shown since the last edit that could have narrowed it:
-    // the horizontal scroll bar's range.
-    int m_widest = 0;
+    qreal m_goalX = -1;
+    // The widest row shown since the last edit that could have narrowed it,
+    // with the margin: the horizontal scroll bar's range.
+    qreal m_widest = 0;
     size_t m_widestRow = 0;
+    // The text's rows and bytes as the last edit left them.
     size_t m_rowCount = 1;
+    size_t m_size = 0;
+    // The view's left edge, in pixels from the rows' left ends; the
+    // horizontal bar shows it through its own mapping.
+    std::uint64_t m_left = 0;
+    ScrollMapping m_horizontal;
     // The top row is the view's own; the vertical scroll bar shows it
     // through the mapping, and m_settingBar marks the bar being set from it.
     size_t m_topRow = 0;
@@ -197,14 +201,8 @@ private:
     bool m_settingBar = false;
     // A fine wheel's turn, until it makes a notch.
     int m_wheelAngle = 0;
-    std::unique_ptr<CharWidths> m_widths;
-    // The long rows met lately, with their stretches; kept in step with edits.
-    struct LongRow
-    {
-        size_t row;
-        RowStretches stretches;
-    };
-    mutable std::list<LongRow> m_longRows;
+    // The rows laid out lately; positions asked for lay out what they need.
+    mutable LaidOutRows m_rows {m_model, font()};
     bool m_selectedOnFocus = false;
     QString m_preedit;
     int m_preeditCaret = 0;

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Where the vertical scroll bar stands for a top row, at any number of rows.
+// Where a scroll bar stands for a place in the view, at any number of rows
+// or any width.
 #include "scrollmapping.h"
 
 #include <algorithm>
@@ -7,7 +8,7 @@
 namespace {
 
 // a * b / c rounded to the nearest, for c > 0 and a result that fits: the
-// product of a row (up to 2^64) and a value (up to 2^31) needs 96 bits.
+// product of a place (up to 2^64) and a value (up to 2^31) needs 96 bits.
 std::uint64_t scaled(std::uint64_t a, std::uint64_t b, std::uint64_t c)
 {
     using Wide = unsigned __int128;
@@ -16,28 +17,28 @@ std::uint64_t scaled(std::uint64_t a, std::uint64_t b, std::uint64_t c)
 
 } // namespace
 
-ScrollMapping::ScrollMapping(std::uint64_t lastTopRow, std::uint64_t limit)
-    : m_lastTopRow(lastTopRow)
+ScrollMapping::ScrollMapping(std::uint64_t last, std::uint64_t limit)
+    : m_last(last)
     , m_limit(std::clamp<std::uint64_t>(limit, 1, Limit))
 { }
 
 int ScrollMapping::maximum() const
 {
-    return static_cast<int>(std::min(m_lastTopRow, m_limit));
+    return static_cast<int>(std::min(m_last, m_limit));
 }
 
-int ScrollMapping::valueOf(std::uint64_t row) const
+int ScrollMapping::valueOf(std::uint64_t place) const
 {
-    row = std::min(row, m_lastTopRow);
+    place = std::min(place, m_last);
     if (!proportional())
-        return static_cast<int>(row);
-    return static_cast<int>(scaled(row, m_limit, m_lastTopRow));
+        return static_cast<int>(place);
+    return static_cast<int>(scaled(place, m_limit, m_last));
 }
 
-std::uint64_t ScrollMapping::rowOf(int value) const
+std::uint64_t ScrollMapping::placeOf(int value) const
 {
     const auto clamped = static_cast<std::uint64_t>(std::clamp(value, 0, maximum()));
     if (!proportional())
         return clamped;
-    return scaled(clamped, m_lastTopRow, m_limit);
+    return scaled(clamped, m_last, m_limit);
 }
