@@ -121,6 +121,15 @@ void WindowDriver::click(const QString &name)
 
 void WindowDriver::clickInto(QWidget *box)
 {
+    // A window manager gives the activation back to the window when a dialog
+    // it opened closes (the progress of a slow write); the offscreen platform
+    // does not. A click into an inactive window would focus the box without
+    // the focus event that selects its text, as no user's click can.
+    if (!m_window->isActiveWindow()) {
+        m_window->activateWindow();
+        if (!QTest::qWaitForWindowActive(m_window.get()))
+            qFatal("the Kelvaro window did not become active again");
+    }
     showTabOf(box);
     QWidget *surface = box == container() ? container()->viewport() : box;
     QTest::mouseClick(surface, Qt::LeftButton, {}, surface->rect().center());
