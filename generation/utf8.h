@@ -18,6 +18,19 @@ inline size_t utf16Units(std::string_view utf8)
     return units;
 }
 
+// A byte that goes on with a character rather than starting one.
+inline bool isUtf8Continuation(char byte)
+{
+    return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
+}
+
+// The bytes of the character that a lead byte starts.
+inline size_t utf8SequenceLength(char lead)
+{
+    const auto byte = static_cast<unsigned char>(lead);
+    return byte < 0xC0 ? 1 : byte < 0xE0 ? 2 : byte < 0xF0 ? 3 : 4;
+}
+
 // The bytes of the characters that take the first `units` UTF-16 units of
 // utf8, or all of it when it has fewer.
 inline size_t bytesOfUtf16Units(std::string_view utf8, size_t units)
@@ -25,10 +38,50 @@ inline size_t bytesOfUtf16Units(std::string_view utf8, size_t units)
     size_t offset = 0;
     size_t counted = 0;
     while (offset < utf8.size() && counted < units) {
-        const auto byte = static_cast<unsigned char>(utf8[offset]);
-        const size_t length = byte < 0x80 ? 1 : byte < 0xE0 ? 2 : byte < 0xF0 ? 3 : 4;
+        const size_t length = utf8SequenceLength(utf8[offset]);
         counted += length == 4 ? 2 : 1;
         offset += length;
     }
     return std::min(offset, utf8.size());
+}
+
+// Where the character that ends at offset starts.
+inline size_t utf8CharacterBefore(std::string_view utf8, size_t offset)
+{
+    offset = std::min(offset, utf8.size());
+    const size_t earliest = offset < 4 ? 0 : offset - 4;
+    while (offset > earliest) {
+        --offset;
+        if (!isUtf8Continuation(utf8[offset]))
+            break;
+    }
+    return offset;
+}
+
+// The character that starts at offset, and its bytes; a sequence cut short
+// or out of place reads as U+FFFD and takes one byte.
+struct Utf8Character
+{
+    char32_t code = 0;
+    size_t length = 0;
+};
+
+inline Utf8Character decodeUtf8(std::string_view utf8, size_t offset)
+{
+    constexpr char32_t Replacement = 0xFFFD;
+    if (offset >= utf8.size())
+        return {};
+    const auto lead = static_cast<unsigned char>(utf8[offset]);
+    const size_t length = utf8SequenceLength(utf8[offset]);
+    if (length == 1)
+        return {lead < 0x80 ? char32_t(lead) : Replacement, 1};
+    if (offset + length > utf8.size())
+        return {Replacement, 1};
+    char32_t code = lead & (0x7F >> length);
+    for (size_t k = 1; k < length; ++k) {
+        if (!isUtf8Continuation(utf8[offset + k]))
+            return {Replacement, 1};
+        code = (code << 6) | (static_cast<unsigned char>(utf8[offset + k]) & 0x3F);
+    }
+    return {code, length};
 }
