@@ -5,6 +5,7 @@
 
 #include "containerevents.h"
 #include "containermime.h"
+#include "textboundaries.h"
 #include "utf8.h"
 
 #include <QAccessible>
@@ -28,12 +29,12 @@
 #include <algorithm>
 #include <climits>
 #include <limits>
+#include <tuple>
 
 namespace {
 
 // Room between the frame and the text, as in the window's other text boxes.
 constexpr int Margin = 3;
-constexpr int AutoScrollMs = 50;
 
 // A place in a row as QTextLayout counts it, from the row's first bytes.
 int columnOf(std::string_view row, size_t bytes)
@@ -62,11 +63,6 @@ bool deletesToRowEnd(const QKeyEvent &event)
 {
     return event.matches(QKeySequence::DeleteEndOfLine)
         || (event.key() == Qt::Key_K && event.modifiers() == Qt::ControlModifier);
-}
-
-bool isWordCharacter(QChar character)
-{
-    return character.isLetterOrNumber() || character.isMark() || character == QLatin1Char('_');
 }
 
 // Text a key press types, or nothing for keys that are commands.
@@ -287,10 +283,17 @@ bool Container::publishSelection(QClipboard::Mode mode) const
     QClipboard *clipboard = QGuiApplication::clipboard();
     if (mode == QClipboard::Selection && !clipboard->supportsSelection())
         return false;
-    // Beyond the limit the clipboard, and the primary selection, keep what they held.
-    if (!hasSelectedText()
-        || std::max(m_anchor, m_caret) - std::min(m_anchor, m_caret) > m_copyLimit)
+    if (!hasSelectedText())
         return false;
+    // Beyond the limit the clipboard, and another program's primary
+    // selection, keep what they held; an older selection of this text's own
+    // would be pasted by a middle click as if it were this one, so it goes.
+    if (std::max(m_anchor, m_caret) - std::min(m_anchor, m_caret) > m_copyLimit) {
+        if (mode == QClipboard::Selection
+            && qobject_cast<const ContainerMimeData *>(clipboard->mimeData(mode)))
+            clipboard->clear(mode);
+        return false;
+    }
     clipboard->setMimeData(new ContainerMimeData(m_model.fragment(
                                std::min(m_anchor, m_caret), std::max(m_anchor, m_caret))),
         mode);
@@ -449,7 +452,7 @@ void Container::layOut(QTextLayout &layout, const Piece &piece) const
     layout.setTextOption(option);
     layout.setCacheEnabled(true);
     // Each picture takes the room it is drawn in.
-    QList<QTextLayout::FormatRange> pictures;
+    QList<QTextLayout::FormatRange> formats;
     const qreal space = m_widths->of(U' ');
     for (qsizetype column = 0; column < text.size(); ++column) {
         const char16_t code = text[column].unicode();
@@ -458,12 +461,22 @@ void Container::layOut(QTextLayout &layout, const Piece &piece) const
         QTextCharFormat format;
         format.setFontLetterSpacingType(QFont::AbsoluteSpacing);
         format.setFontLetterSpacing(m_widths->of(code) - space);
-        pictures.append({int(column), 1, format});
+        formats.append({int(column), 1, format});
     }
-    layout.setFormats(pictures);
+    // The text being composed, with the input method's underlines; formats
+    // count in the text with it in place.
     if (!m_preedit.isEmpty() && m_caret >= piece.from && m_caret <= piece.to
-        && m_model.rowOf(m_caret) == piece.row)
-        layout.setPreeditArea(columnOf(piece.bytes, m_caret - piece.from), m_preedit);
+        && m_model.rowOf(m_caret) == piece.row) {
+        const int at = columnOf(piece.bytes, m_caret - piece.from);
+        layout.setPreeditArea(at, m_preedit);
+        for (QTextLayout::FormatRange &range : formats) {
+            if (range.start >= at)
+                range.start += int(m_preedit.size());
+        }
+        for (const QTextLayout::FormatRange &range : m_preeditFormats)
+            formats.append({at + range.start, range.length, range.format});
+    }
+    layout.setFormats(formats);
     layout.beginLayout();
     QTextLine line = layout.createLine();
     line.setLineWidth(1e7);
@@ -493,7 +506,11 @@ void Container::drawPictures(QPainter &painter, const QTextLayout &layout, const
             painter.setFont(pictureFont(font()));
             fontSet = true;
         }
-        const qreal x = at.x() + line.cursorToX(int(column));
+        const bool afterPreedit
+            = layout.preeditAreaPosition() >= 0 && column >= layout.preeditAreaPosition();
+        const qreal x = at.x()
+            + line.cursorToX(
+                int(column) + (afterPreedit ? int(layout.preeditAreaText().size()) : 0));
         const qreal width = m_widths->of(code);
         const QRectF box(x + 1.5, at.y() + line.ascent() - fontMetrics().ascent() + 2.5, width - 3,
             fontMetrics().height() - 5);
@@ -745,21 +762,37 @@ size_t Container::outsideBreak(size_t offset) const
 
 std::pair<size_t, size_t> Container::wordAround(size_t offset) const
 {
-    const Piece piece = pieceHolding(m_model.rowOf(offset), offset);
-    const QString text = QString::fromStdString(piece.bytes);
-    const int column = columnOf(piece.bytes, offset - piece.from);
-    int first = column;
-    int last = column;
-    if (column < text.size() && isWordCharacter(text[column])) {
-        while (first > 0 && isWordCharacter(text[first - 1]))
-            --first;
-        while (last < text.size() && isWordCharacter(text[last]))
-            ++last;
-    } else if (column < text.size()) {
-        ++last;
-    }
-    return {piece.from + bytesOfColumn(piece.bytes, first),
-        piece.from + bytesOfColumn(piece.bytes, last)};
+    // The text a few kilobytes either side, on whole characters: a word
+    // longer than that is taken in part, and a long row is never read whole.
+    constexpr size_t Reach = 4096;
+    const size_t row = m_model.rowOf(offset);
+    const size_t rowStart = m_model.rowStart(row);
+    const size_t rowEnd = m_model.rowEnd(row);
+    size_t from = offset - std::min(offset - rowStart, Reach);
+    while (from < offset && isUtf8Continuation(m_model.byteAt(from)))
+        ++from;
+    size_t to = offset + std::min(rowEnd - offset, Reach);
+    while (to < rowEnd && isUtf8Continuation(m_model.byteAt(to)))
+        ++to;
+    const auto [wordFrom, wordTo] = wordAt(m_model.text(from, to), offset - from);
+    return {from + wordFrom, from + wordTo};
+}
+
+std::pair<size_t, size_t> Container::rowAround(size_t offset) const
+{
+    const size_t row = m_model.rowOf(offset);
+    return {m_model.rowStart(row),
+        row + 1 < m_model.rowCount() ? m_model.rowStart(row + 1) : m_model.rowEnd(row)};
+}
+
+bool Container::rightToLeft(size_t row) const
+{
+    // Decided by the row's first strong character, looked for in its first
+    // kilobytes: a longer row of digits and spaces alone reads left to right.
+    constexpr size_t Reach = 65536;
+    const size_t start = m_model.rowStart(row);
+    const size_t end = std::min(m_model.rowEnd(row), start + Reach);
+    return readsRightToLeft(m_model.text(start, end)).value_or(false);
 }
 
 void Container::moveCaret(size_t to, bool extend)
@@ -852,28 +885,37 @@ bool Container::navigate(const QKeyEvent &event)
     for (const Navigation &navigation : navigations) {
         if (!event.matches(navigation.key))
             continue;
+        Move how = navigation.how;
+        const size_t row = m_model.rowOf(m_caret);
+        // In a row that reads right to left, Left goes on to the next
+        // character and Right back, as in Qt's text boxes.
+        if ((how == Move::Left || how == Move::Right || how == Move::WordLeft
+                || how == Move::WordRight)
+            && rightToLeft(row)) {
+            how = how == Move::Left     ? Move::Right
+                : how == Move::Right    ? Move::Left
+                : how == Move::WordLeft ? Move::WordRight
+                                        : Move::WordLeft;
+        }
         // Without Shift, Left and Right first collapse a selection to its edge.
-        if (!navigation.extend && hasSelectedText()
-            && (navigation.how == Move::Left || navigation.how == Move::Right)) {
-            moveCaret(navigation.how == Move::Left ? std::min(m_anchor, m_caret)
-                                                   : std::max(m_anchor, m_caret),
+        if (!navigation.extend && hasSelectedText() && (how == Move::Left || how == Move::Right)) {
+            moveCaret(how == Move::Left ? std::min(m_anchor, m_caret) : std::max(m_anchor, m_caret),
                 false);
             return true;
         }
-        const bool keepsGoal = navigation.how == Move::Up || navigation.how == Move::Down
-            || navigation.how == Move::PageUp || navigation.how == Move::PageDown;
+        const bool keepsGoal
+            = how == Move::Up || how == Move::Down || how == Move::PageUp || how == Move::PageDown;
         if (keepsGoal && m_goalX < 0)
             m_goalX = xOf(m_caret);
         const int goal = m_goalX;
-        if (navigation.how == Move::PageUp || navigation.how == Move::PageDown)
-            scrollBy(navigation.how == Move::PageUp ? -visibleRows() : visibleRows());
-        size_t to = move(m_caret, navigation.how);
+        if (how == Move::PageUp || how == Move::PageDown)
+            scrollBy(how == Move::PageUp ? -visibleRows() : visibleRows());
+        size_t to = move(m_caret, how);
         // Shift+Up on the first row and Shift+Down on the last select to the
         // text's start and end.
-        const size_t row = m_model.rowOf(m_caret);
-        if (navigation.extend && navigation.how == Move::Up && row == 0)
+        if (navigation.extend && how == Move::Up && row == 0)
             to = 0;
-        else if (navigation.extend && navigation.how == Move::Down && row + 1 == m_model.rowCount())
+        else if (navigation.extend && how == Move::Down && row + 1 == m_model.rowCount())
             to = m_model.size();
         moveCaret(to, navigation.extend);
         m_goalX = keepsGoal ? goal : -1;
@@ -915,40 +957,57 @@ bool Container::edit(const QKeyEvent &event)
 
 void Container::deleteByKey(const QKeyEvent &event)
 {
+    const size_t row = m_model.rowOf(m_caret);
+    // Ctrl+K takes from the selection's anchor, or the caret, to the end of
+    // the caret's row: at the row's end, with nothing selected, nothing.
+    if (deletesToRowEnd(event)) {
+        const size_t end = m_model.rowEnd(row);
+        if (m_anchor == end)
+            moveCaret(end, false);
+        else
+            replaceRange(std::min(m_anchor, end), std::max(m_anchor, end), {});
+        return;
+    }
     if (hasSelectedText()) {
         deleteSelection();
         return;
     }
     Move how = Move::Right;
-    // Ctrl+K takes the rest of the row, or at its end the row's break.
-    if (deletesToRowEnd(event))
-        how = m_caret < m_model.rowEnd(m_model.rowOf(m_caret)) ? Move::End : Move::Right;
-    else if (event.matches(QKeySequence::DeleteEndOfWord))
+    if (event.matches(QKeySequence::DeleteEndOfWord))
         how = Move::WordRight;
     else if (event.matches(QKeySequence::DeleteStartOfWord))
         how = Move::WordLeft;
     else if (event.key() == Qt::Key_Backspace)
         how = Move::Left;
-    const size_t other = move(m_caret, how);
+    size_t other = 0;
+    // Backspace takes one character back, not the whole cluster: an accent
+    // typed after its letter goes alone.
+    if (how == Move::Left && m_caret > m_model.rowStart(row)) {
+        const std::string before
+            = m_model.text(m_caret - std::min<size_t>(m_caret - m_model.rowStart(row), 4), m_caret);
+        other = m_caret - (before.size() - utf8CharacterBefore(before, before.size()));
+    } else {
+        other = move(m_caret, how);
+    }
     replaceRange(std::min(other, m_caret), std::max(other, m_caret), {});
 }
 
 void Container::mousePressEvent(QMouseEvent *event)
 {
-    const size_t at = offsetAt(event->position().toPoint());
+    const QPoint point = event->position().toPoint();
+    const size_t at = offsetAt(point);
     if (event->button() == Qt::LeftButton) {
-        m_selecting = true;
-        m_selectingWords = false;
+        m_gesture = Gesture::Characters;
         m_goalX = -1;
-        // A third click soon after a double click, where it was, takes the row.
+        // A third click soon after a double click, where it was, takes the
+        // row with its break, and a drag then goes on by rows.
         if (m_tripleClick.isActive()
-            && (event->position().toPoint() - m_doubleClickAt).manhattanLength()
-                < QApplication::startDragDistance()) {
+            && (point - m_doubleClickAt).manhattanLength() < QApplication::startDragDistance()) {
             m_tripleClick.stop();
-            const size_t row = m_model.rowOf(at);
-            m_anchor = m_model.rowStart(row);
-            moveCaret(m_model.rowEnd(row), true);
-            m_selecting = false;
+            m_gesture = Gesture::Rows;
+            std::tie(m_gestureFrom, m_gestureTo) = rowAround(at);
+            m_anchor = m_gestureFrom;
+            moveCaret(m_gestureTo, true);
             return;
         }
         moveCaret(at, event->modifiers().testFlag(Qt::ShiftModifier));
@@ -962,7 +1021,7 @@ void Container::mousePressEvent(QMouseEvent *event)
 
 void Container::mouseMoveEvent(QMouseEvent *event)
 {
-    if (!m_selecting || !(event->buttons() & Qt::LeftButton))
+    if (m_gesture == Gesture::None || !(event->buttons() & Qt::LeftButton))
         return;
     m_lastMouse = event->position().toPoint();
     if (viewport()->rect().contains(m_lastMouse))
@@ -974,18 +1033,27 @@ void Container::mouseMoveEvent(QMouseEvent *event)
 
 void Container::extendTo(size_t at)
 {
-    if (!m_selectingWords) {
+    // By words or rows, the one the gesture began with stays selected.
+    std::pair<size_t, size_t> unit;
+    switch (m_gesture) {
+    case Gesture::Characters:
         moveCaret(at, true);
         return;
+    case Gesture::Words:
+        unit = wordAround(at);
+        break;
+    case Gesture::Rows:
+        unit = rowAround(at);
+        break;
+    default:
+        return;
     }
-    // Word by word, keeping the word first double-clicked selected.
-    const auto [start, end] = wordAround(at);
-    if (at < m_wordAnchorStart) {
-        m_anchor = m_wordAnchorEnd;
-        moveCaret(start, true);
+    if (at < m_gestureFrom) {
+        m_anchor = m_gestureTo;
+        moveCaret(unit.first, true);
     } else {
-        m_anchor = m_wordAnchorStart;
-        moveCaret(std::max(end, m_wordAnchorEnd), true);
+        m_anchor = m_gestureFrom;
+        moveCaret(std::max(unit.second, m_gestureTo), true);
     }
 }
 
@@ -993,7 +1061,7 @@ void Container::mouseReleaseEvent(QMouseEvent *event)
 {
     if (event->button() != Qt::LeftButton)
         return;
-    m_selecting = false;
+    m_gesture = Gesture::None;
     m_autoScroll.stop();
 }
 
@@ -1001,12 +1069,10 @@ void Container::mouseDoubleClickEvent(QMouseEvent *event)
 {
     if (event->button() != Qt::LeftButton)
         return;
-    const auto [start, end] = wordAround(offsetAt(event->position().toPoint()));
-    m_wordAnchorStart = m_anchor = start;
-    m_wordAnchorEnd = end;
-    m_selecting = true;
-    m_selectingWords = true;
-    moveCaret(end, true);
+    std::tie(m_gestureFrom, m_gestureTo) = wordAround(offsetAt(event->position().toPoint()));
+    m_gesture = Gesture::Words;
+    m_anchor = m_gestureFrom;
+    moveCaret(m_gestureTo, true);
     m_doubleClickAt = event->position().toPoint();
     m_tripleClick.start(QApplication::doubleClickInterval(), this);
 }
@@ -1088,12 +1154,24 @@ void Container::inputMethodEvent(QInputMethodEvent *event)
                     std::max(0, column + event->replacementStart() + event->replacementLength()));
         }
         replaceRange(from, to, event->commitString().toStdString());
+    } else if (event->preeditString() != m_preedit && !event->preeditString().isEmpty()) {
+        // As typing would, what is being composed takes the selection's place.
+        deleteSelection();
     }
     m_preedit = event->preeditString();
     m_preeditCaret = int(m_preedit.size());
+    m_preeditCaretShown = true;
+    m_preeditFormats.clear();
     for (const QInputMethodEvent::Attribute &attribute : event->attributes()) {
-        if (attribute.type == QInputMethodEvent::Cursor)
+        if (attribute.type == QInputMethodEvent::Cursor) {
             m_preeditCaret = attribute.start;
+            m_preeditCaretShown = attribute.length != 0;
+        } else if (attribute.type == QInputMethodEvent::TextFormat) {
+            const QTextCharFormat format
+                = qvariant_cast<QTextFormat>(attribute.value).toCharFormat();
+            if (format.isValid())
+                m_preeditFormats.append({attribute.start, attribute.length, format});
+        }
     }
     viewport()->update();
 }
@@ -1167,10 +1245,14 @@ void Container::paintEvent(QPaintEvent *event)
     const int height = rowHeight();
     const size_t first = firstVisibleRow();
     const size_t rows = m_model.rowCount();
-    // Only the rows the paint asks for: the caret's blink repaints one.
-    const size_t from = first + size_t(std::max(0, event->rect().top() / height));
-    const size_t last
-        = std::min(rows, first + size_t(std::max(0, event->rect().bottom() / height)) + 1);
+    // Only the rows the paint asks for (the caret's blink repaints one), and
+    // their neighbours, into which marks stacked high or deep may reach.
+    constexpr long long Overhang = 2;
+    const auto firstAsked
+        = static_cast<long long>(first) + std::max(0, event->rect().top()) / height;
+    const auto from = size_t(std::max(0LL, firstAsked - Overhang));
+    const size_t last = std::min(
+        rows, first + size_t(std::max(0, event->rect().bottom() / height)) + 1 + size_t(Overhang));
     const size_t selectionFrom = std::min(m_anchor, m_caret);
     const size_t selectionTo = std::max(m_anchor, m_caret);
     const QPalette::ColorGroup group = hasFocus() ? QPalette::Active : QPalette::Inactive;
@@ -1185,7 +1267,7 @@ void Container::paintEvent(QPaintEvent *event)
 
     for (size_t row = from; row < last; ++row) {
         const size_t end = m_model.rowEnd(row);
-        const qreal top = double((row - first) * size_t(height));
+        const qreal top = yOfRow(row);
         const RowStretches *stretches = stretchesOf(row);
         const size_t firstPiece = stretches ? stretches->indexAtX(viewLeft) : 0;
         const size_t lastPiece = stretches ? stretches->indexAtX(viewRight) : 0;
@@ -1218,7 +1300,8 @@ void Container::paintEvent(QPaintEvent *event)
                                      fontMetrics().horizontalAdvance(QLatin1Char(' ')), height),
                     selectedFormat.background());
             }
-            if (row == caretRow && hasFocus() && m_caretShown && m_caret >= piece.from
+            if (row == caretRow && hasFocus() && m_caretShown
+                && (m_preedit.isEmpty() || m_preeditCaretShown) && m_caret >= piece.from
                 && (m_caret < piece.to || (m_caret == piece.to && piece.to == end))) {
                 int column = columnOf(piece.bytes, m_caret - piece.from);
                 if (!m_preedit.isEmpty())

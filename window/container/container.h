@@ -12,13 +12,13 @@
 #include <QBasicTimer>
 #include <QClipboard>
 #include <QString>
+#include <QTextLayout>
 
 #include <list>
 #include <memory>
 
 class RunLines;
 class QPainter;
-class QTextLayout;
 
 // Plain text in the window's font, no wrapping, both scroll bars. It paints
 // only the rows in view, and hands its text to the clipboard and the primary
@@ -102,6 +102,9 @@ protected:
 private:
     friend class ContainerForTests;
 
+    // How often a selection held beyond the text's edge scrolls it.
+    static constexpr int AutoScrollMs = 50;
+
     enum class Move {
         Left,
         Right,
@@ -148,7 +151,10 @@ private:
     // Not between the carriage return and line feed of a row's break.
     size_t outsideBreak(size_t offset) const;
     std::pair<size_t, size_t> wordAround(size_t offset) const;
-    // Where a drag has reached: by characters, or by words after a double click.
+    // The row with its break, as a triple click takes it.
+    std::pair<size_t, size_t> rowAround(size_t offset) const;
+    bool rightToLeft(size_t row) const;
+    // Where a drag has reached: by characters, words or rows, as the press began.
     void extendTo(size_t at);
 
     int rowHeight() const;
@@ -208,11 +214,17 @@ private:
     bool m_selectedOnFocus = false;
     QString m_preedit;
     int m_preeditCaret = 0;
+    bool m_preeditCaretShown = true;
+    // The input method's underlines and the like, counted from the preedit's start.
+    QList<QTextLayout::FormatRange> m_preeditFormats;
     bool m_caretShown = true;
-    bool m_selecting = false;
-    bool m_selectingWords = false;
-    size_t m_wordAnchorStart = 0;
-    size_t m_wordAnchorEnd = 0;
+    // What the left button held down does as the mouse moves: selects by
+    // characters, or by the words or rows a double or triple click began
+    // with (m_gestureFrom..m_gestureTo).
+    enum class Gesture { None, Characters, Words, Rows };
+    Gesture m_gesture = Gesture::None;
+    size_t m_gestureFrom = 0;
+    size_t m_gestureTo = 0;
     QPoint m_doubleClickAt;
     QBasicTimer m_tripleClick;
     QPoint m_lastMouse;
