@@ -90,17 +90,59 @@ QPoint pointAt(QWidget *box, int position, const QString &side)
     return QPoint(qRound(std::min(here.x(), next) + std::abs(next - here.x()) * part), here.y());
 }
 
+// Presses the mouse at one point and lets it go at another, with the keys
+// held. A drag that the platform carries (X11) runs a loop of its own,
+// which takes the mouse from its first move on.
+void drag(QWidget *surface, QPoint from, QPoint to, Qt::KeyboardModifiers held)
+{
+    auto send = [surface, to, held](QEvent::Type type, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, to, surface->mapToGlobal(to), Qt::LeftButton, buttons, held);
+        QApplication::sendEvent(surface, &event);
+    };
+    QTest::mousePress(surface, Qt::LeftButton, held, from);
+    QTimer carried;
+    carried.setSingleShot(true);
+    QObject::connect(&carried, &QTimer::timeout, [&send] {
+        send(QEvent::MouseMove, Qt::LeftButton);
+        send(QEvent::MouseButtonRelease, Qt::NoButton);
+    });
+    carried.start(0);
+    send(QEvent::MouseMove, Qt::LeftButton);
+    if (carried.isActive()) {
+        carried.stop();
+        QTest::mouseRelease(surface, Qt::LeftButton, held, to);
+    }
+}
+
+// Text dragged in from another program and dropped at a point.
+void dropOn(QWidget *surface, QPoint at, QMimeData *data)
+{
+    const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction;
+    QDragEnterEvent enter(at, actions, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(surface, &enter);
+    QDragMoveEvent move(at, actions, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(surface, &move);
+    QDropEvent drop(at, actions, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(surface, &drop);
+}
+
 // Presses each step on the box: a key sequence such as "Shift+Home",
 // "type:" and the text to type, "paste:" and the text to paste with Ctrl+V,
-// or a click, double or triple click "at" a character (its position as
-// QPlainTextEdit counts, "l" or "r" for the half).
+// a click, double or triple click "at" a character (its position as
+// QPlainTextEdit counts, "l" or "r" for the half), a "drag from" one to
+// another, or a "drop at" one of text from another program.
 void press(QWidget *box, const QStringList &steps)
 {
     static const QRegularExpression click(
         QStringLiteral("^(click|double click|triple click) at (\\d+)([lr])( to (\\d+)([lr]))?$"));
+    static const QRegularExpression dragging(
+        QStringLiteral("^(Ctrl\\+)?drag from (\\d+)([lr]) to (\\d+)([lr])$"));
+    static const QRegularExpression drop(QStringLiteral("^drop at (\\d+)([lr]):(.*)$"));
     QWidget *surface = static_cast<QAbstractScrollArea *>(box)->viewport();
     for (const QString &step : steps) {
         const QRegularExpressionMatch clicked = click.match(step);
+        const QRegularExpressionMatch dragged = dragging.match(step);
+        const QRegularExpressionMatch dropped = drop.match(step);
         if (step.startsWith(QLatin1String("type:"))) {
             WindowDriver::typeKeys(box, step.mid(5));
         } else if (step.startsWith(QLatin1String("paste:"))) {
@@ -124,6 +166,14 @@ void press(QWidget *box, const QStringList &steps)
                 Qt::LeftButton, Qt::NoModifier);
             QApplication::sendEvent(surface, &move);
             QTest::mouseRelease(surface, Qt::LeftButton, {}, to);
+        } else if (dragged.hasMatch()) {
+            drag(surface, pointAt(box, dragged.captured(2).toInt(), dragged.captured(3)),
+                pointAt(box, dragged.captured(4).toInt(), dragged.captured(5)),
+                dragged.captured(1).isEmpty() ? Qt::NoModifier : Qt::ControlModifier);
+        } else if (dropped.hasMatch()) {
+            QMimeData data;
+            data.setText(dropped.captured(3));
+            dropOn(surface, pointAt(box, dropped.captured(1).toInt(), dropped.captured(2)), &data);
         } else {
             QTest::keySequence(box, QKeySequence(step));
         }
@@ -145,6 +195,12 @@ void pressBesidePlainTextEdit(Container *box, const QStringList &steps)
     cursor.setPosition(plainPosition(box, box->caretOffset()), QTextCursor::KeepAnchor);
     edit.setTextCursor(cursor);
     press(box, steps);
+    // Shown only now, over the Container, so that a drag carried by the
+    // platform finds each box where its points are.
+    edit.setAttribute(Qt::WA_ShowWithoutActivating);
+    edit.move(box->mapToGlobal(QPoint(0, 0)));
+    edit.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&edit));
     press(&edit, steps);
     QCOMPARE(asPlainText(box->toPlainText()), edit.toPlainText());
     QCOMPARE(plainPosition(box, box->anchorOffset()), edit.textCursor().anchor());
@@ -442,6 +498,18 @@ void ContainerTest::mouse_data()
         "a triple click on the last row selects it to the end", {"triple click at 14l"});
     likePlainTextEdit("a drag after a triple click adds whole rows, their breaks included",
         {"triple click at 5l to 1r"});
+    likePlainTextEdit("a press on the selection and a release where it was places the caret",
+        {"Ctrl+Home", "Shift+End", "click at 1l"});
+    likePlainTextEdit("text dropped from another program goes in where it is dropped",
+        {"Ctrl+Home", "Shift+End", "drop at 7r:xyz"});
+    likePlainTextEdit("a drag of the selection moves it where it is dropped",
+        {"Ctrl+Home", "Shift+End", "drag from 1l to 8r"});
+    likePlainTextEdit("a drag of the selection moves it back before itself",
+        {"Ctrl+End", "Shift+Home", "drag from 13l to 5r"});
+    likePlainTextEdit("a drag of the selection with Ctrl held copies it",
+        {"Ctrl+Home", "Shift+End", "Ctrl+drag from 1l to 8r"});
+    likePlainTextEdit("a drag of the selection is undone at once",
+        {"Ctrl+Home", "Shift+End", "drag from 1l to 8r", "Ctrl+Z"});
 }
 
 void ContainerTest::mouse()
@@ -452,6 +520,9 @@ void ContainerTest::mouse()
     QFETCH(QString, text);
 
     if (caret == AsPlainTextEdit) {
+        if (steps.filter(QStringLiteral("drag from")).size() > 0
+            && QGuiApplication::platformName() == QLatin1String("offscreen"))
+            QSKIP("this platform carries no drag (tst_container_x11 runs this under Xvfb)");
         pressBesidePlainTextEdit(m_box, steps);
         return;
     }
@@ -542,6 +613,8 @@ void ContainerTest::clipboardKeepsEveryByte()
     QCOMPARE(QGuiApplication::clipboard()->text(), text);
     QCOMPARE(
         QGuiApplication::clipboard()->mimeData()->data("text/plain;charset=utf-8"), text.toUtf8());
+    // A drag of the selection carries the same.
+    QCOMPARE(ContainerForTests::dragData(*m_box)->data("text/plain;charset=utf-8"), text.toUtf8());
 }
 
 void ContainerTest::copyOverTheLimitIsRefused_data()
@@ -572,6 +645,14 @@ void ContainerTest::copyOverTheLimitIsRefused()
     QCOMPARE(QGuiApplication::clipboard()->text(), copied ? Typed : before);
     const bool cut = key == QLatin1String("Ctrl+X");
     QCOMPARE(m_ui->containerText(), copied && cut ? QString() : Typed);
+    // A drag offers another program what a copy would give it; the
+    // Container itself takes the text dropped, whatever its size.
+    if (!cut || !copied) {
+        const std::unique_ptr<QMimeData> dragged = ContainerForTests::dragData(*m_box);
+        QCOMPARE(dragged->text(), copied ? Typed : QString());
+        dropOn(m_box->viewport(), QPoint(1, 1), dragged.get());
+        QCOMPARE(m_ui->containerText(), Typed + Typed);
+    }
     if (copied) {
         QCOMPARE(m_ui->messages(), QStringList());
         return;

@@ -93,6 +93,7 @@ Container::Container(QWidget *parent)
     setAttribute(Qt::WA_InputMethodEnabled);
     setAttribute(Qt::WA_KeyCompression, false);
     viewport()->setCursor(Qt::IBeamCursor);
+    viewport()->setAcceptDrops(true);
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(true);
     m_widths = std::make_unique<CharWidths>(font());
@@ -565,9 +566,14 @@ QRect Container::characterRect(size_t offset) const
 
 QRect Container::caretRect() const
 {
-    const size_t row = m_model.rowOf(m_caret);
+    return caretRectAt(m_caret);
+}
+
+QRect Container::caretRectAt(size_t offset) const
+{
+    const size_t row = m_model.rowOf(offset);
     const int y = yOfRow(row);
-    const int x = Margin + xOf(m_caret) - horizontalScrollBar()->value();
+    const int x = Margin + xOf(offset) - horizontalScrollBar()->value();
     return QRect(
         x, y, style()->pixelMetric(QStyle::PM_TextCursorWidth, nullptr, this) + 1, rowHeight());
 }
@@ -998,6 +1004,7 @@ void Container::mousePressEvent(QMouseEvent *event)
     const size_t at = offsetAt(point);
     if (event->button() == Qt::LeftButton) {
         m_gesture = Gesture::Characters;
+        m_pressedAt = point;
         m_goalX = -1;
         // A third click soon after a double click, where it was, takes the
         // row with its break, and a drag then goes on by rows.
@@ -1010,7 +1017,12 @@ void Container::mousePressEvent(QMouseEvent *event)
             moveCaret(m_gestureTo, true);
             return;
         }
-        moveCaret(at, event->modifiers().testFlag(Qt::ShiftModifier));
+        const bool extend = event->modifiers().testFlag(Qt::ShiftModifier);
+        if (!extend && pressStartsDrag(at)) {
+            m_gesture = Gesture::DragSelection;
+            return;
+        }
+        moveCaret(at, extend);
     } else if (event->button() == Qt::MiddleButton
         && QGuiApplication::clipboard()->supportsSelection()) {
         // The X11 way: the middle button pastes the primary selection where it clicks.
@@ -1024,6 +1036,11 @@ void Container::mouseMoveEvent(QMouseEvent *event)
     if (m_gesture == Gesture::None || !(event->buttons() & Qt::LeftButton))
         return;
     m_lastMouse = event->position().toPoint();
+    if (m_gesture == Gesture::DragSelection) {
+        if ((m_lastMouse - m_pressedAt).manhattanLength() > QApplication::startDragDistance())
+            startDrag();
+        return;
+    }
     if (viewport()->rect().contains(m_lastMouse))
         m_autoScroll.stop();
     else if (!m_autoScroll.isActive())
@@ -1061,6 +1078,9 @@ void Container::mouseReleaseEvent(QMouseEvent *event)
 {
     if (event->button() != Qt::LeftButton)
         return;
+    // Pressed on the selection and let go without dragging: a plain click.
+    if (m_gesture == Gesture::DragSelection)
+        moveCaret(offsetAt(event->position().toPoint()), false);
     m_gesture = Gesture::None;
     m_autoScroll.stop();
 }
@@ -1120,13 +1140,21 @@ void Container::timerEvent(QTimerEvent *event)
         m_caretShown = !m_caretShown;
         viewport()->update(caretRect());
     } else if (event->timerId() == m_autoScroll.timerId()) {
-        if (m_lastMouse.y() < 0)
+        // Selecting, the mouse beyond the view scrolls; a drag held over the
+        // text, near its top or bottom row.
+        const int edge = m_dropAt ? rowHeight() : 0;
+        if (m_lastMouse.y() < edge)
             scrollBy(-1);
-        else if (m_lastMouse.y() >= viewport()->height())
+        else if (m_lastMouse.y() >= viewport()->height() - edge)
             scrollBy(1);
+        else if (m_dropAt)
+            m_autoScroll.stop();
         const QPoint inside(
             m_lastMouse.x(), std::clamp(m_lastMouse.y(), 0, std::max(0, viewport()->height() - 1)));
-        extendTo(offsetAt(inside));
+        if (m_dropAt)
+            showDropAt(offsetAt(inside));
+        else
+            extendTo(offsetAt(inside));
     } else if (event->timerId() == m_tripleClick.timerId()) {
         m_tripleClick.stop();
     } else if (event->timerId() == m_primary.timerId()) {
@@ -1311,5 +1339,11 @@ void Container::paintEvent(QPaintEvent *event)
             }
         }
         noteWidth(row, stretches ? stretches->width() : width);
+    }
+    if (m_dropAt) {
+        const QRect dropCaret = caretRectAt(*m_dropAt);
+        painter.fillRect(dropCaret.x(), dropCaret.y(),
+            style()->pixelMetric(QStyle::PM_TextCursorWidth, nullptr, this), dropCaret.height(),
+            palette().color(group, QPalette::Text));
     }
 }

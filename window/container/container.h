@@ -16,8 +16,11 @@
 
 #include <list>
 #include <memory>
+#include <optional>
 
+class ContainerMimeData;
 class RunLines;
+class QMimeData;
 class QPainter;
 
 // Plain text in the window's font, no wrapping, both scroll bars. It paints
@@ -90,6 +93,10 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dragLeaveEvent(QDragLeaveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
@@ -102,7 +109,7 @@ protected:
 private:
     friend class ContainerForTests;
 
-    // How often a selection held beyond the text's edge scrolls it.
+    // How often a selection or a drag held beyond the text's edge scrolls it.
     static constexpr int AutoScrollMs = 50;
 
     enum class Move {
@@ -156,6 +163,13 @@ private:
     bool rightToLeft(size_t row) const;
     // Where a drag has reached: by characters, words or rows, as the press began.
     void extendTo(size_t at);
+    // Dragging the selection away, and taking text dropped in (containerdrag.cpp).
+    bool pressStartsDrag(size_t at) const;
+    ContainerMimeData *dragData() const;
+    void startDrag();
+    bool acceptsDrop(const QMimeData *mime) const;
+    void showDropAt(std::optional<size_t> at);
+    void drop(const QMimeData *mime, size_t at, bool moveOwn);
 
     int rowHeight() const;
     int visibleRows() const;
@@ -176,6 +190,7 @@ private:
     size_t offsetAtX(size_t row, qreal x) const;
     int xOf(size_t offset) const;
     QRect caretRect() const;
+    QRect caretRectAt(size_t offset) const;
     void ensureCaretVisible();
     void updateScrollBars();
     void noteWidth(size_t row, qreal width);
@@ -219,12 +234,15 @@ private:
     QList<QTextLayout::FormatRange> m_preeditFormats;
     bool m_caretShown = true;
     // What the left button held down does as the mouse moves: selects by
-    // characters, or by the words or rows a double or triple click began
-    // with (m_gestureFrom..m_gestureTo).
-    enum class Gesture { None, Characters, Words, Rows };
+    // characters, by the words or rows a double or triple click began with
+    // (m_gestureFrom..m_gestureTo), or drags the selection it went down on.
+    enum class Gesture { None, Characters, Words, Rows, DragSelection };
     Gesture m_gesture = Gesture::None;
     size_t m_gestureFrom = 0;
     size_t m_gestureTo = 0;
+    QPoint m_pressedAt;
+    // Where dropped text would go, shown as a caret while a drag is over the text.
+    std::optional<size_t> m_dropAt;
     QPoint m_doubleClickAt;
     QBasicTimer m_tripleClick;
     QPoint m_lastMouse;
