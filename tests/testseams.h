@@ -48,6 +48,8 @@ public:
     static void setCopyLimit(Container &box, size_t bytes) { box.m_copyLimit = bytes; }
     // Takes effect with the next lines shown.
     static void setScrollLimit(Container &box, std::uint64_t limit) { box.m_scrollLimit = limit; }
+    // Whose limits tests lower to reach a window of a small text.
+    static ReaderWindow &readerWindow(Container &box) { return box.m_reader; }
     // What a drag of the selection carries.
     static std::unique_ptr<QMimeData> dragData(const Container &box)
     {

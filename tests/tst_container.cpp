@@ -1014,8 +1014,8 @@ void ContainerTest::screenReaderReadsAWindowOfATextTooLongToCount()
 {
     // Lowered limits stand for a text longer than an int counts: a window of
     // about 200 units around the caret, of a text of about 5,000.
-    m_box->readerWindow().wholeUnits = 1000;
-    m_box->readerWindow().spanUnits = 200;
+    ContainerForTests::readerWindow(*m_box).wholeUnits = 1000;
+    ContainerForTests::readerWindow(*m_box).spanUnits = 200;
     m_box->setLines(thousandRows());
     QAccessibleTextInterface *text = QAccessible::queryAccessibleInterface(m_box)->textInterface();
     setContainerEventSink(recordAccessibleEvent);

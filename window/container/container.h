@@ -43,9 +43,8 @@ public:
     void clear();
 
     const ContainerModel &model() const { return m_model; }
-    // What a screen reader is shown of the text; tests lower its limits.
+    // What a screen reader is shown of the text.
     const ReaderWindow &readerWindow() const { return m_reader; }
-    ReaderWindow &readerWindow() { return m_reader; }
     // The whole text; as large as the text, so for small texts.
     QString toPlainText() const;
     QString selectedText() const;
