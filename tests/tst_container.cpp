@@ -857,14 +857,15 @@ void ContainerTest::marksReachingIntoTheNextRowAreDrawn()
     // Dots stacked below a letter reach down into the empty row under it,
     // which a repaint of that row alone (the caret blinking there) draws too.
     press(m_box, {"Ctrl+A", "paste:a" + QString(24, QChar(0x0323)) + "\r\n\r\nb"});
-    const QRect emptyRow = m_box->characterRect(m_box->model().rowStart(1))
-                               .adjusted(0, 0, m_box->viewport()->width(), 0);
+    const QRect rowBox = m_box->characterRect(m_box->model().rowStart(1));
+    const QRect emptyRow(0, rowBox.y(), m_box->viewport()->width(), rowBox.height());
     const QImage whole = m_box->viewport()->grab().toImage().copy(emptyRow);
     QImage blank(whole.size(), whole.format());
     blank.fill(m_box->viewport()->palette().color(QPalette::Base));
     QVERIFY(whole != blank);
     QPixmap part(m_box->viewport()->size());
-    m_box->viewport()->render(&part, QPoint(), QRegion(emptyRow));
+    part.fill(m_box->viewport()->palette().color(QPalette::Base));
+    m_box->viewport()->render(&part, emptyRow.topLeft(), QRegion(emptyRow));
     QCOMPARE(part.toImage().copy(emptyRow), whole);
 }
 
