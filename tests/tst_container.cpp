@@ -520,7 +520,7 @@ void ContainerTest::mouse()
     QFETCH(QString, text);
 
     if (caret == AsPlainTextEdit) {
-        if (steps.filter(QStringLiteral("drag from")).size() > 0
+        if (!steps.filter(QStringLiteral("drag from")).isEmpty()
             && QGuiApplication::platformName() == QLatin1String("offscreen"))
             QSKIP("this platform carries no drag (tst_container_x11 runs this under Xvfb)");
         pressBesidePlainTextEdit(m_box, steps);
