@@ -794,11 +794,17 @@ std::pair<size_t, size_t> Container::rowAround(size_t offset) const
 bool Container::rightToLeft(size_t row) const
 {
     // Decided by the row's first strong character, looked for in its first
-    // kilobytes: a longer row of digits and spaces alone reads left to right.
-    constexpr size_t Reach = 65536;
+    // bytes, then its first kilobytes: a longer row of digits and spaces
+    // alone reads left to right.
     const size_t start = m_model.rowStart(row);
-    const size_t end = std::min(m_model.rowEnd(row), start + Reach);
-    return readsRightToLeft(m_model.text(start, end)).value_or(false);
+    const size_t end = m_model.rowEnd(row);
+    std::optional<bool> found;
+    for (const size_t reach : {size_t(256), size_t(65536)}) {
+        found = readsRightToLeft(m_model.text(start, std::min(end, start + reach)));
+        if (found || end - start <= reach)
+            break;
+    }
+    return found.value_or(false);
 }
 
 void Container::moveCaret(size_t to, bool extend)
