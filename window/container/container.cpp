@@ -1280,8 +1280,8 @@ void Container::paintEvent(QPaintEvent *event)
     const size_t first = firstVisibleRow();
     const size_t rows = m_model.rowCount();
     // Only the rows the paint asks for (the caret's blink repaints one), and
-    // their neighbours, into which marks stacked high or deep may reach.
-    constexpr long long Overhang = 2;
+    // the row either side, into which marks stacked high or deep may reach.
+    constexpr long long Overhang = 1;
     const auto firstAsked
         = static_cast<long long>(first) + std::max(0, event->rect().top()) / height;
     const auto from = size_t(std::max(0LL, firstAsked - Overhang));
