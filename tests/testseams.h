@@ -4,10 +4,12 @@
 #pragma once
 
 #include "container.h"
+#include "containermime.h"
 #include "containermodel.h"
 #include "mainform.h"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 class MainForTests
@@ -46,4 +48,11 @@ public:
     static void setCopyLimit(Container &box, size_t bytes) { box.m_copyLimit = bytes; }
     // Takes effect with the next lines shown.
     static void setScrollLimit(Container &box, std::uint64_t limit) { box.m_scrollLimit = limit; }
+    // Whose limits tests lower to reach a window of a small text.
+    static ReaderWindow &readerWindow(Container &box) { return box.m_reader; }
+    // What a drag of the selection carries.
+    static std::unique_ptr<QMimeData> dragData(const Container &box)
+    {
+        return std::unique_ptr<QMimeData>(box.dragData());
+    }
 };

@@ -5,6 +5,7 @@
 
 #include "containerevents.h"
 #include "containermime.h"
+#include "textboundaries.h"
 #include "utf8.h"
 
 #include <QAccessible>
@@ -29,12 +30,12 @@
 #include <cmath>
 #include <limits>
 #include <optional>
+#include <tuple>
 
 namespace {
 
 // Room between the frame and the text, as in the window's other text boxes.
 constexpr int Margin = 3;
-constexpr int AutoScrollMs = 50;
 
 // A place in a row as QTextLayout counts it, from the row's first bytes.
 int columnOf(std::string_view row, size_t bytes)
@@ -52,11 +53,6 @@ bool deletesToRowEnd(const QKeyEvent &event)
 {
     return event.matches(QKeySequence::DeleteEndOfLine)
         || (event.key() == Qt::Key_K && event.modifiers() == Qt::ControlModifier);
-}
-
-bool isWordCharacter(QChar character)
-{
-    return character.isLetterOrNumber() || character.isMark() || character == QLatin1Char('_');
 }
 
 // Text a key press types, or nothing for keys that are commands.
@@ -87,6 +83,7 @@ Container::Container(QWidget *parent)
     setAttribute(Qt::WA_InputMethodEnabled);
     setAttribute(Qt::WA_KeyCompression, false);
     viewport()->setCursor(Qt::IBeamCursor);
+    viewport()->setAcceptDrops(true);
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(true);
     // Steps of the bars move the top row by rows and the view by pixels;
@@ -280,10 +277,17 @@ bool Container::publishSelection(QClipboard::Mode mode) const
     QClipboard *clipboard = QGuiApplication::clipboard();
     if (mode == QClipboard::Selection && !clipboard->supportsSelection())
         return false;
-    // Beyond the limit the clipboard, and the primary selection, keep what they held.
-    if (!hasSelectedText()
-        || std::max(m_anchor, m_caret) - std::min(m_anchor, m_caret) > m_copyLimit)
+    if (!hasSelectedText())
         return false;
+    // Beyond the limit the clipboard, and another program's primary
+    // selection, keep what they held; an older selection of this text's own
+    // would be pasted by a middle click as if it were this one, so it goes.
+    if (std::max(m_anchor, m_caret) - std::min(m_anchor, m_caret) > m_copyLimit) {
+        if (mode == QClipboard::Selection
+            && qobject_cast<const ContainerMimeData *>(clipboard->mimeData(mode)))
+            clipboard->clear(mode);
+        return false;
+    }
     clipboard->setMimeData(new ContainerMimeData(m_model.fragment(
                                std::min(m_anchor, m_caret), std::max(m_anchor, m_caret))),
         mode);
@@ -402,9 +406,8 @@ QRect Container::characterRect(size_t offset) const
 {
     const size_t row = m_model.rowOf(offset);
     const RowStretches::Placed placed = m_rows.stretches(row).holding(offset);
-    const size_t next = offset < placed.to()
-        ? offset + sequenceLength(static_cast<unsigned char>(m_model.byteAt(offset)))
-        : offset;
+    const size_t next
+        = offset < placed.to() ? offset + utf8SequenceLength(m_model.byteAt(offset)) : offset;
     const qreal x = placed.xOf(offset);
     const qreal nextX = placed.xOf(next);
     const int left = inView(Margin + std::min(x, nextX) - qreal(m_left));
@@ -414,9 +417,14 @@ QRect Container::characterRect(size_t offset) const
 
 QRect Container::caretRect() const
 {
-    const size_t row = m_model.rowOf(m_caret);
+    return caretRectAt(m_caret);
+}
+
+QRect Container::caretRectAt(size_t offset) const
+{
+    const size_t row = m_model.rowOf(offset);
     const int y = yOfRow(row);
-    const int x = inView(Margin + xOf(m_caret) - qreal(m_left));
+    const int x = inView(Margin + xOf(offset) - qreal(m_left));
     return QRect(
         x, y, style()->pixelMetric(QStyle::PM_TextCursorWidth, nullptr, this) + 1, rowHeight());
 }
@@ -451,12 +459,16 @@ void Container::prepareView()
     const size_t last = std::min(m_model.rowCount(), m_topRow + size_t(visibleRows()) + 1);
     const qreal viewLeft = qreal(m_left) - Margin;
     const qreal viewRight = viewLeft + viewport()->width();
-    for (size_t row = m_topRow; row < last; ++row) {
+    // The rows just outside are painted too, for marks that reach into view.
+    const size_t above = m_topRow > 0 ? m_topRow - 1 : 0;
+    const size_t below = std::min(m_model.rowCount(), last + 1);
+    for (size_t row = above; row < below; ++row) {
         RowStretches &stretches = m_rows.stretches(row);
         stretches.layOutBetween(viewLeft, viewRight);
-        noteWidth(row, stretches.width());
+        if (row >= m_topRow && row < last)
+            noteWidth(row, stretches.width());
     }
-    m_rows.keepNear(m_topRow, last, m_model.rowOf(m_caret));
+    m_rows.keepNear(above, below, m_model.rowOf(m_caret));
 }
 
 void Container::updateScrollBars()
@@ -678,21 +690,43 @@ size_t Container::outsideBreak(size_t offset) const
 
 std::pair<size_t, size_t> Container::wordAround(size_t offset) const
 {
-    const Piece piece = pieceHolding(m_model.rowOf(offset), offset);
-    const QString text = QString::fromStdString(piece.bytes);
-    const int column = columnOf(piece.bytes, offset - piece.from);
-    int first = column;
-    int last = column;
-    if (column < text.size() && isWordCharacter(text[column])) {
-        while (first > 0 && isWordCharacter(text[first - 1]))
-            --first;
-        while (last < text.size() && isWordCharacter(text[last]))
-            ++last;
-    } else if (column < text.size()) {
-        ++last;
+    // The text a few kilobytes either side, on whole characters: a word
+    // longer than that is taken in part, and a long row is never read whole.
+    constexpr size_t Reach = 4096;
+    const size_t row = m_model.rowOf(offset);
+    const size_t rowStart = m_model.rowStart(row);
+    const size_t rowEnd = m_model.rowEnd(row);
+    size_t from = offset - std::min(offset - rowStart, Reach);
+    while (from < offset && isUtf8Continuation(m_model.byteAt(from)))
+        ++from;
+    size_t to = offset + std::min(rowEnd - offset, Reach);
+    while (to < rowEnd && isUtf8Continuation(m_model.byteAt(to)))
+        ++to;
+    const auto [wordFrom, wordTo] = wordAt(m_model.text(from, to), offset - from);
+    return {from + wordFrom, from + wordTo};
+}
+
+std::pair<size_t, size_t> Container::rowAround(size_t offset) const
+{
+    const size_t row = m_model.rowOf(offset);
+    return {m_model.rowStart(row),
+        row + 1 < m_model.rowCount() ? m_model.rowStart(row + 1) : m_model.rowEnd(row)};
+}
+
+bool Container::rightToLeft(size_t row) const
+{
+    // Decided by the row's first strong character, looked for in its first
+    // bytes, then its first kilobytes: a longer row of digits and spaces
+    // alone reads left to right.
+    const size_t start = m_model.rowStart(row);
+    const size_t end = m_model.rowEnd(row);
+    std::optional<bool> found;
+    for (const size_t reach : {size_t(256), size_t(65536)}) {
+        found = readsRightToLeft(m_model.text(start, std::min(end, start + reach)));
+        if (found || end - start <= reach)
+            break;
     }
-    return {piece.from + bytesOfColumn(piece.bytes, first),
-        piece.from + bytesOfColumn(piece.bytes, last)};
+    return found.value_or(false);
 }
 
 void Container::moveCaret(size_t to, bool extend)
@@ -785,28 +819,37 @@ bool Container::navigate(const QKeyEvent &event)
     for (const Navigation &navigation : navigations) {
         if (!event.matches(navigation.key))
             continue;
+        Move how = navigation.how;
+        const size_t row = m_model.rowOf(m_caret);
+        // In a row that reads right to left, Left goes on to the next
+        // character and Right back, as in Qt's text boxes.
+        if ((how == Move::Left || how == Move::Right || how == Move::WordLeft
+                || how == Move::WordRight)
+            && rightToLeft(row)) {
+            how = how == Move::Left     ? Move::Right
+                : how == Move::Right    ? Move::Left
+                : how == Move::WordLeft ? Move::WordRight
+                                        : Move::WordLeft;
+        }
         // Without Shift, Left and Right first collapse a selection to its edge.
-        if (!navigation.extend && hasSelectedText()
-            && (navigation.how == Move::Left || navigation.how == Move::Right)) {
-            moveCaret(navigation.how == Move::Left ? std::min(m_anchor, m_caret)
-                                                   : std::max(m_anchor, m_caret),
+        if (!navigation.extend && hasSelectedText() && (how == Move::Left || how == Move::Right)) {
+            moveCaret(how == Move::Left ? std::min(m_anchor, m_caret) : std::max(m_anchor, m_caret),
                 false);
             return true;
         }
-        const bool keepsGoal = navigation.how == Move::Up || navigation.how == Move::Down
-            || navigation.how == Move::PageUp || navigation.how == Move::PageDown;
+        const bool keepsGoal
+            = how == Move::Up || how == Move::Down || how == Move::PageUp || how == Move::PageDown;
         if (keepsGoal && m_goalX < 0)
             m_goalX = xOf(m_caret);
         const qreal goal = m_goalX;
-        if (navigation.how == Move::PageUp || navigation.how == Move::PageDown)
-            scrollBy(navigation.how == Move::PageUp ? -visibleRows() : visibleRows());
-        size_t to = move(m_caret, navigation.how);
+        if (how == Move::PageUp || how == Move::PageDown)
+            scrollBy(how == Move::PageUp ? -visibleRows() : visibleRows());
+        size_t to = move(m_caret, how);
         // Shift+Up on the first row and Shift+Down on the last select to the
         // text's start and end.
-        const size_t row = m_model.rowOf(m_caret);
-        if (navigation.extend && navigation.how == Move::Up && row == 0)
+        if (navigation.extend && how == Move::Up && row == 0)
             to = 0;
-        else if (navigation.extend && navigation.how == Move::Down && row + 1 == m_model.rowCount())
+        else if (navigation.extend && how == Move::Down && row + 1 == m_model.rowCount())
             to = m_model.size();
         moveCaret(to, navigation.extend);
         m_goalX = keepsGoal ? goal : -1;
@@ -848,43 +891,66 @@ bool Container::edit(const QKeyEvent &event)
 
 void Container::deleteByKey(const QKeyEvent &event)
 {
+    const size_t row = m_model.rowOf(m_caret);
+    // Ctrl+K takes from the selection's anchor, or the caret, to the end of
+    // the caret's row: at the row's end, with nothing selected, nothing.
+    if (deletesToRowEnd(event)) {
+        const size_t end = m_model.rowEnd(row);
+        if (m_anchor == end)
+            moveCaret(end, false);
+        else
+            replaceRange(std::min(m_anchor, end), std::max(m_anchor, end), {});
+        return;
+    }
     if (hasSelectedText()) {
         deleteSelection();
         return;
     }
     Move how = Move::Right;
-    // Ctrl+K takes the rest of the row, or at its end the row's break.
-    if (deletesToRowEnd(event))
-        how = m_caret < m_model.rowEnd(m_model.rowOf(m_caret)) ? Move::End : Move::Right;
-    else if (event.matches(QKeySequence::DeleteEndOfWord))
+    if (event.matches(QKeySequence::DeleteEndOfWord))
         how = Move::WordRight;
     else if (event.matches(QKeySequence::DeleteStartOfWord))
         how = Move::WordLeft;
     else if (event.key() == Qt::Key_Backspace)
         how = Move::Left;
-    const size_t other = move(m_caret, how);
+    size_t other = 0;
+    // Backspace takes one character back, not the whole cluster: an accent
+    // typed after its letter goes alone.
+    if (how == Move::Left && m_caret > m_model.rowStart(row)) {
+        const std::string before
+            = m_model.text(m_caret - std::min<size_t>(m_caret - m_model.rowStart(row), 4), m_caret);
+        other = m_caret - (before.size() - utf8CharacterBefore(before, before.size()));
+    } else {
+        other = move(m_caret, how);
+    }
     replaceRange(std::min(other, m_caret), std::max(other, m_caret), {});
 }
 
 void Container::mousePressEvent(QMouseEvent *event)
 {
-    const size_t at = offsetAt(event->position().toPoint());
+    const QPoint point = event->position().toPoint();
+    const size_t at = offsetAt(point);
     if (event->button() == Qt::LeftButton) {
-        m_selecting = true;
-        m_selectingWords = false;
+        m_gesture = Gesture::Characters;
+        m_pressedAt = point;
         m_goalX = -1;
-        // A third click soon after a double click, where it was, takes the row.
+        // A third click soon after a double click, where it was, takes the
+        // row with its break, and a drag then goes on by rows.
         if (m_tripleClick.isActive()
-            && (event->position().toPoint() - m_doubleClickAt).manhattanLength()
-                < QApplication::startDragDistance()) {
+            && (point - m_doubleClickAt).manhattanLength() < QApplication::startDragDistance()) {
             m_tripleClick.stop();
-            const size_t row = m_model.rowOf(at);
-            m_anchor = m_model.rowStart(row);
-            moveCaret(m_model.rowEnd(row), true);
-            m_selecting = false;
+            m_gesture = Gesture::Rows;
+            std::tie(m_gestureFrom, m_gestureTo) = rowAround(at);
+            m_anchor = m_gestureFrom;
+            moveCaret(m_gestureTo, true);
             return;
         }
-        moveCaret(at, event->modifiers().testFlag(Qt::ShiftModifier));
+        const bool extend = event->modifiers().testFlag(Qt::ShiftModifier);
+        if (!extend && pressStartsDrag(at)) {
+            m_gesture = Gesture::DragSelection;
+            return;
+        }
+        moveCaret(at, extend);
     } else if (event->button() == Qt::MiddleButton
         && QGuiApplication::clipboard()->supportsSelection()) {
         // The X11 way: the middle button pastes the primary selection where it clicks.
@@ -895,9 +961,14 @@ void Container::mousePressEvent(QMouseEvent *event)
 
 void Container::mouseMoveEvent(QMouseEvent *event)
 {
-    if (!m_selecting || !(event->buttons() & Qt::LeftButton))
+    if (m_gesture == Gesture::None || !(event->buttons() & Qt::LeftButton))
         return;
     m_lastMouse = event->position().toPoint();
+    if (m_gesture == Gesture::DragSelection) {
+        if ((m_lastMouse - m_pressedAt).manhattanLength() > QApplication::startDragDistance())
+            startDrag();
+        return;
+    }
     if (viewport()->rect().contains(m_lastMouse))
         m_autoScroll.stop();
     else if (!m_autoScroll.isActive())
@@ -907,18 +978,27 @@ void Container::mouseMoveEvent(QMouseEvent *event)
 
 void Container::extendTo(size_t at)
 {
-    if (!m_selectingWords) {
+    // By words or rows, the one the gesture began with stays selected.
+    std::pair<size_t, size_t> unit;
+    switch (m_gesture) {
+    case Gesture::Characters:
         moveCaret(at, true);
         return;
+    case Gesture::Words:
+        unit = wordAround(at);
+        break;
+    case Gesture::Rows:
+        unit = rowAround(at);
+        break;
+    default:
+        return;
     }
-    // Word by word, keeping the word first double-clicked selected.
-    const auto [start, end] = wordAround(at);
-    if (at < m_wordAnchorStart) {
-        m_anchor = m_wordAnchorEnd;
-        moveCaret(start, true);
+    if (at < m_gestureFrom) {
+        m_anchor = m_gestureTo;
+        moveCaret(unit.first, true);
     } else {
-        m_anchor = m_wordAnchorStart;
-        moveCaret(std::max(end, m_wordAnchorEnd), true);
+        m_anchor = m_gestureFrom;
+        moveCaret(std::max(unit.second, m_gestureTo), true);
     }
 }
 
@@ -926,7 +1006,10 @@ void Container::mouseReleaseEvent(QMouseEvent *event)
 {
     if (event->button() != Qt::LeftButton)
         return;
-    m_selecting = false;
+    // Pressed on the selection and let go without dragging: a plain click.
+    if (m_gesture == Gesture::DragSelection)
+        moveCaret(offsetAt(event->position().toPoint()), false);
+    m_gesture = Gesture::None;
     m_autoScroll.stop();
 }
 
@@ -934,12 +1017,10 @@ void Container::mouseDoubleClickEvent(QMouseEvent *event)
 {
     if (event->button() != Qt::LeftButton)
         return;
-    const auto [start, end] = wordAround(offsetAt(event->position().toPoint()));
-    m_wordAnchorStart = m_anchor = start;
-    m_wordAnchorEnd = end;
-    m_selecting = true;
-    m_selectingWords = true;
-    moveCaret(end, true);
+    std::tie(m_gestureFrom, m_gestureTo) = wordAround(offsetAt(event->position().toPoint()));
+    m_gesture = Gesture::Words;
+    m_anchor = m_gestureFrom;
+    moveCaret(m_gestureTo, true);
     m_doubleClickAt = event->position().toPoint();
     m_tripleClick.start(QApplication::doubleClickInterval(), this);
 }
@@ -987,13 +1068,21 @@ void Container::timerEvent(QTimerEvent *event)
         m_caretShown = !m_caretShown;
         viewport()->update(caretRect());
     } else if (event->timerId() == m_autoScroll.timerId()) {
-        if (m_lastMouse.y() < 0)
+        // Selecting, the mouse beyond the view scrolls; a drag held over the
+        // text, near its top or bottom row.
+        const int edge = m_dropAt ? rowHeight() : 0;
+        if (m_lastMouse.y() < edge)
             scrollBy(-1);
-        else if (m_lastMouse.y() >= viewport()->height())
+        else if (m_lastMouse.y() >= viewport()->height() - edge)
             scrollBy(1);
+        else if (m_dropAt)
+            m_autoScroll.stop();
         const QPoint inside(
             m_lastMouse.x(), std::clamp(m_lastMouse.y(), 0, std::max(0, viewport()->height() - 1)));
-        extendTo(offsetAt(inside));
+        if (m_dropAt)
+            showDropAt(offsetAt(inside));
+        else
+            extendTo(offsetAt(inside));
     } else if (event->timerId() == m_tripleClick.timerId()) {
         m_tripleClick.stop();
     } else if (event->timerId() == m_primary.timerId()) {
@@ -1021,12 +1110,24 @@ void Container::inputMethodEvent(QInputMethodEvent *event)
                     std::max(0, column + event->replacementStart() + event->replacementLength()));
         }
         replaceRange(from, to, event->commitString().toStdString());
+    } else if (event->preeditString() != m_preedit && !event->preeditString().isEmpty()) {
+        // As typing would, what is being composed takes the selection's place.
+        deleteSelection();
     }
     m_preedit = event->preeditString();
     m_preeditCaret = int(m_preedit.size());
+    m_preeditCaretShown = true;
+    m_preeditFormats.clear();
     for (const QInputMethodEvent::Attribute &attribute : event->attributes()) {
-        if (attribute.type == QInputMethodEvent::Cursor)
+        if (attribute.type == QInputMethodEvent::Cursor) {
             m_preeditCaret = attribute.start;
+            m_preeditCaretShown = attribute.length != 0;
+        } else if (attribute.type == QInputMethodEvent::TextFormat) {
+            const QTextCharFormat format
+                = qvariant_cast<QTextFormat>(attribute.value).toCharFormat();
+            if (format.isValid())
+                m_preeditFormats.append({attribute.start, attribute.length, format});
+        }
     }
     viewport()->update();
 }
@@ -1105,10 +1206,15 @@ void Container::paintEvent(QPaintEvent *event)
     const int height = rowHeight();
     const size_t first = firstVisibleRow();
     const size_t rows = m_model.rowCount();
-    // Only the rows and columns the paint asks for: the caret's blink repaints one.
+    // Only the rows and columns the paint asks for (the caret's blink repaints
+    // one), and the row either side, into which marks stacked high or deep
+    // may reach.
+    constexpr size_t Overhang = 1;
     const QRect asked = event->rect();
-    const size_t from = first + size_t(std::max(0, asked.top() / height));
-    const size_t last = std::min(rows, first + size_t(std::max(0, asked.bottom() / height)) + 1);
+    const size_t firstAsked = first + size_t(std::max(0, asked.top() / height));
+    const size_t from = firstAsked - std::min(firstAsked, Overhang);
+    const size_t last
+        = std::min(rows, first + size_t(std::max(0, asked.bottom() / height)) + 1 + Overhang);
     const QPalette::ColorGroup group = hasFocus() ? QPalette::Active : QPalette::Inactive;
     PieceDrawing drawing;
     drawing.selectionFrom = std::min(m_anchor, m_caret);
@@ -1136,14 +1242,15 @@ void Container::paintEvent(QPaintEvent *event)
             stretches = &*unprepared;
         }
         const size_t end = stretches->to();
-        const qreal top = double((row - first) * size_t(height));
+        const qreal top = yOfRow(row);
         for (const RowStretches::Placed &piece : stretches->laidOutBetween(viewLeft, viewRight)) {
             const bool holdsCaret = row == caretRow && m_caret >= piece.from()
                 && (m_caret < piece.to() || m_caret == end);
             // What an input method composes is laid out into the caret's piece.
             std::shared_ptr<const StretchLayout> layout = piece.layout;
             if (holdsCaret && !m_preedit.isEmpty())
-                layout = layout->composing(m_rows.style(), {piece.local(m_caret), m_preedit});
+                layout = layout->composing(
+                    m_rows.style(), {piece.local(m_caret), m_preedit, m_preeditFormats});
             PieceDrawing own = drawing;
             own.selectionFrom = piece.local(drawing.selectionFrom);
             own.selectionTo = piece.local(drawing.selectionTo);
@@ -1156,10 +1263,17 @@ void Container::paintEvent(QPaintEvent *event)
                     = stretches->rightToLeft() ? at.x() - breakWidth : at.x() + layout->width();
                 painter.fillRect(QRectF(x, top, breakWidth, height), drawing.selected.background());
             }
-            if (holdsCaret && hasFocus() && m_caretShown) {
+            if (holdsCaret && hasFocus() && m_caretShown
+                && (m_preedit.isEmpty() || m_preeditCaretShown)) {
                 layout->drawCaret(painter, at, piece.local(m_caret),
                     m_preedit.isEmpty() ? 0 : m_preeditCaret, caretWidth, drawing.baseline);
             }
         }
+    }
+    if (m_dropAt) {
+        const QRect dropCaret = caretRectAt(*m_dropAt);
+        painter.fillRect(dropCaret.x(), dropCaret.y(),
+            style()->pixelMetric(QStyle::PM_TextCursorWidth, nullptr, this), dropCaret.height(),
+            palette().color(group, QPalette::Text));
     }
 }

@@ -12,10 +12,14 @@
 #include <QBasicTimer>
 #include <QClipboard>
 #include <QString>
+#include <QTextLayout>
 
 #include <memory>
+#include <optional>
 
+class ContainerMimeData;
 class RunLines;
+class QMimeData;
 
 // Plain text in the window's font, no wrapping, both scroll bars. It paints
 // only the rows in view, and hands its text to the clipboard and the primary
@@ -37,9 +41,8 @@ public:
     void clear();
 
     const ContainerModel &model() const { return m_model; }
-    // What a screen reader is shown of the text; tests lower its limits.
+    // What a screen reader is shown of the text.
     const ReaderWindow &readerWindow() const { return m_reader; }
-    ReaderWindow &readerWindow() { return m_reader; }
     // The whole text; as large as the text, so for small texts.
     QString toPlainText() const;
     QString selectedText() const;
@@ -87,6 +90,10 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dragLeaveEvent(QDragLeaveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
@@ -98,6 +105,9 @@ protected:
 
 private:
     friend class ContainerForTests;
+
+    // How often a selection or a drag held beyond the text's edge scrolls it.
+    static constexpr int AutoScrollMs = 50;
 
     enum class Move {
         Left,
@@ -144,8 +154,18 @@ private:
     // Not between the carriage return and line feed of a row's break.
     size_t outsideBreak(size_t offset) const;
     std::pair<size_t, size_t> wordAround(size_t offset) const;
-    // Where a drag has reached: by characters, or by words after a double click.
+    // The row with its break, as a triple click takes it.
+    std::pair<size_t, size_t> rowAround(size_t offset) const;
+    bool rightToLeft(size_t row) const;
+    // Where a drag has reached: by characters, words or rows, as the press began.
     void extendTo(size_t at);
+    // Dragging the selection away, and taking text dropped in (containerdrag.cpp).
+    bool pressStartsDrag(size_t at) const;
+    ContainerMimeData *dragData() const;
+    void startDrag();
+    bool acceptsDrop(const QMimeData *mime) const;
+    void showDropAt(std::optional<size_t> at);
+    void drop(const QMimeData *mime, size_t at, bool moveOwn);
 
     int rowHeight() const;
     int visibleRows() const;
@@ -162,6 +182,7 @@ private:
     size_t offsetAtX(size_t row, qreal x) const;
     qreal xOf(size_t offset) const;
     QRect caretRect() const;
+    QRect caretRectAt(size_t offset) const;
     void ensureCaretVisible();
     // Lays out what the view shows, before it is painted, and widens the
     // horizontal range to the rows in it.
@@ -206,11 +227,20 @@ private:
     bool m_selectedOnFocus = false;
     QString m_preedit;
     int m_preeditCaret = 0;
+    bool m_preeditCaretShown = true;
+    // The input method's underlines and the like, counted from the preedit's start.
+    QList<QTextLayout::FormatRange> m_preeditFormats;
     bool m_caretShown = true;
-    bool m_selecting = false;
-    bool m_selectingWords = false;
-    size_t m_wordAnchorStart = 0;
-    size_t m_wordAnchorEnd = 0;
+    // What the left button held down does as the mouse moves: selects by
+    // characters, by the words or rows a double or triple click began with
+    // (m_gestureFrom..m_gestureTo), or drags the selection it went down on.
+    enum class Gesture { None, Characters, Words, Rows, DragSelection };
+    Gesture m_gesture = Gesture::None;
+    size_t m_gestureFrom = 0;
+    size_t m_gestureTo = 0;
+    QPoint m_pressedAt;
+    // Where dropped text would go, shown as a caret while a drag is over the text.
+    std::optional<size_t> m_dropAt;
     QPoint m_doubleClickAt;
     QBasicTimer m_tripleClick;
     QPoint m_lastMouse;

@@ -15,18 +15,21 @@ constexpr size_t OwnBytesUpTo = size_t(1) << 20;
 
 } // namespace
 
-ContainerMimeData::ContainerMimeData(TextFragment fragment)
+ContainerMimeData::ContainerMimeData(TextFragment fragment, Offered offered)
     : m_fragment(fragment.size() <= OwnBytesUpTo ? fragment.standalone() : std::move(fragment))
+    , m_offered(offered)
 { }
 
 QStringList ContainerMimeData::formats() const
 {
+    if (m_offered == Offered::ToContainerOnly)
+        return {};
     return {PlainText, Utf8Text};
 }
 
 bool ContainerMimeData::hasFormat(const QString &mimeType) const
 {
-    return mimeType == PlainText || mimeType == Utf8Text;
+    return m_offered == Offered::ToAll && (mimeType == PlainText || mimeType == Utf8Text);
 }
 
 QVariant ContainerMimeData::retrieveData(const QString &mimeType, QMetaType type) const

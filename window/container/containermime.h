@@ -9,12 +9,15 @@
 // Holds the copied part of the text as pieces, which costs nothing however
 // much was copied; the bytes are made only when somebody pastes. A copy of
 // up to a megabyte holds its bytes instead, not the run they came from.
+// Text that may not be copied out (a drag of more than can be copied)
+// offers no format to anyone: only the Container takes it.
 class ContainerMimeData : public QMimeData
 {
     Q_OBJECT
 
 public:
-    explicit ContainerMimeData(TextFragment fragment);
+    enum class Offered { ToAll, ToContainerOnly };
+    explicit ContainerMimeData(TextFragment fragment, Offered offered = Offered::ToAll);
 
     const TextFragment &fragment() const { return m_fragment; }
     QStringList formats() const override;
@@ -25,4 +28,5 @@ protected:
 
 private:
     TextFragment m_fragment;
+    Offered m_offered;
 };

@@ -190,6 +190,11 @@ TextFragment TextFragment::standalone() const
     return own;
 }
 
+void TextFragment::append(const TextFragment &other)
+{
+    m_pieces = PieceTree::join(std::move(m_pieces), other.m_pieces);
+}
+
 ContainerModel::ContainerModel()
 {
     clear();

@@ -26,6 +26,8 @@ public:
     // was taken from: what a small copy of a run's lines should hold, rather
     // than the run's counters' texts.
     TextFragment standalone() const;
+    // Adds another fragment's text after this one's, as pieces.
+    void append(const TextFragment &other);
     // Calls visit with the fragment's bytes, a stretch of at most a few
     // megabytes at a time.
     template<typename Visit>

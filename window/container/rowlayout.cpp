@@ -124,12 +124,20 @@ StretchLayout::StretchLayout(const RowStyle &style, std::string text, size_t fro
         format.setFontLetterSpacing(style.widths.of(code) - space);
         pictures.append({int(column), 1, format});
     }
-    m_layout.setFormats(pictures);
     int preeditColumns = 0;
     if (!preedit.text.isEmpty() && preedit.at >= from && preedit.at <= to) {
-        m_layout.setPreeditArea(columnOf(preedit.at), preedit.text);
+        // Formats count in the text with the preedit in place.
+        const int at = columnOf(preedit.at);
+        m_layout.setPreeditArea(at, preedit.text);
         preeditColumns = int(preedit.text.size());
+        for (QTextLayout::FormatRange &range : pictures) {
+            if (range.start >= at)
+                range.start += preeditColumns;
+        }
+        for (const QTextLayout::FormatRange &range : preedit.formats)
+            pictures.append({at + range.start, range.length, range.format});
     }
+    m_layout.setFormats(pictures);
     m_layout.beginLayout();
     QTextLine line = m_layout.createLine();
     line.setLineWidth(LineWidth);
@@ -229,7 +237,11 @@ void StretchLayout::drawPictures(
             painter.setFont(pictureFont(style.font));
             fontSet = true;
         }
-        const qreal x = at.x() + line.cursorToX(columnHere);
+        const int preeditArea = m_layout.preeditAreaPosition();
+        const bool afterPreedit = preeditArea >= 0 && columnHere >= preeditArea;
+        const qreal x = at.x()
+            + line.cursorToX(
+                columnHere + (afterPreedit ? int(m_layout.preeditAreaText().size()) : 0));
         const QRectF box(x + 1.5, at.y() + line.ascent() - style.metrics.ascent() + 2.5,
             style.widths.of(code) - 3, style.metrics.height() - 5);
         const bool selected = here >= drawing.selectionFrom && here < drawing.selectionTo;
@@ -251,10 +263,10 @@ size_t cursorStep(const ContainerModel &model, size_t rowStart, size_t rowEnd, s
 {
     for (size_t reach = 64;; reach *= 2) {
         size_t first = from - std::min(from - rowStart, reach);
-        while (first > rowStart && isContinuation(model.byteAt(first)))
+        while (first > rowStart && isUtf8Continuation(model.byteAt(first)))
             --first;
         size_t last = from + std::min(rowEnd - from, reach);
-        while (last < rowEnd && isContinuation(model.byteAt(last)))
+        while (last < rowEnd && isUtf8Continuation(model.byteAt(last)))
             ++last;
         const std::string text = model.text(first, last);
         // Cursor positions need the text's attributes, never its shapes.

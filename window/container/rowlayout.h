@@ -75,6 +75,9 @@ struct Preedit
 {
     size_t at = 0;
     QString text;
+    // The input method's own formats (underlines, its selection), counted
+    // in text.
+    QList<QTextLayout::FormatRange> formats;
 };
 
 // A piece of a row laid out on its own: a whole row, or a stretch of a long

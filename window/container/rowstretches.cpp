@@ -30,7 +30,7 @@ Qt::LayoutDirection directionOf(const ContainerModel &model, size_t from, size_t
     size_t reach = 64;
     for (size_t chunk = from; chunk < end; reach *= 4) {
         size_t chunkEnd = std::min(end, chunk + reach);
-        while (chunkEnd < to && isContinuation(model.byteAt(chunkEnd)))
+        while (chunkEnd < to && isUtf8Continuation(model.byteAt(chunkEnd)))
             ++chunkEnd;
         std::optional<Qt::LayoutDirection> found;
         forEachCodePoint(model.text(chunk, chunkEnd), [&found](char32_t code) {
@@ -284,8 +284,9 @@ void RowStretches::cut(size_t index, size_t relative)
             if (first - start < StretchBytes / 4)
                 first = start;
         }
+        // Never past this entry: the next one begins there.
         last = joinBefore(first + StretchBytes, first);
-        if (end - last < StretchBytes / 4)
+        if (last > end || end - last < StretchBytes / 4)
             last = end;
     }
     std::vector<Entry> replacing;
@@ -307,12 +308,15 @@ size_t RowStretches::joinBefore(size_t near, size_t low) const
     const size_t rowEnd = m_to - m_from;
     if (near >= rowEnd)
         return rowEnd;
+    // From the character near stands in, so that the join never passes near.
+    while (near > low + 1 && isUtf8Continuation(m_model->byteAt(m_from + near)))
+        --near;
     // The window: JoinReach bytes before near, and the character after it.
     size_t first = near - std::min(near - low, JoinReach);
-    while (first > low && isContinuation(m_model->byteAt(m_from + first)))
+    while (first > low && isUtf8Continuation(m_model->byteAt(m_from + first)))
         --first;
     size_t last = std::min(rowEnd, near + 4);
-    while (last < rowEnd && isContinuation(m_model->byteAt(m_from + last)))
+    while (last < rowEnd && isUtf8Continuation(m_model->byteAt(m_from + last)))
         ++last;
     const std::string bytes = m_model->text(m_from + first, m_from + last);
     const QString text = QString::fromStdString(bytes);
@@ -341,7 +345,7 @@ size_t RowStretches::joinBefore(size_t near, size_t low) const
         return first + bytesOfUtf16Units(bytes, size_t(best));
     // No grapheme boundary within reach: the character boundary before near.
     size_t at = near;
-    while (at > low + 1 && isContinuation(m_model->byteAt(m_from + at)))
+    while (at > low + 1 && isUtf8Continuation(m_model->byteAt(m_from + at)))
         --at;
     return std::max(at, low + 1);
 }
@@ -357,15 +361,14 @@ std::shared_ptr<const StretchLayout> RowStretches::layOut(size_t start, size_t e
     std::string text = m_model->text(m_from + first, m_from + last);
     // Whole characters of the neighbours only.
     size_t skipped = 0;
-    while (skipped < start - first && isContinuation(text[skipped]))
+    while (skipped < start - first && isUtf8Continuation(text[skipped]))
         ++skipped;
     text.erase(0, skipped);
     first += skipped;
     size_t lead = text.size();
-    while (lead > end - first && isContinuation(text[lead - 1]))
+    while (lead > end - first && isUtf8Continuation(text[lead - 1]))
         --lead;
-    if (lead > end - first
-        && lead - 1 + sequenceLength(static_cast<unsigned char>(text[lead - 1])) > text.size())
+    if (lead > end - first && lead - 1 + utf8SequenceLength(text[lead - 1]) > text.size())
         text.resize(lead - 1);
     return std::make_shared<const StretchLayout>(
         *m_style, std::move(text), start - first, end - first, m_direction);
