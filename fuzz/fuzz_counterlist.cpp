@@ -288,7 +288,7 @@ void checkLines(const Run &run)
     plan.fields = run.fields;
     // Measured as a run is before its lines are made, and checked against
     // the sizes counted here.
-    if (!measureRun(plan, run.counterCount, 2))
+    if (measureRun(plan, run.counterCount, 2).excess != RunMeasure::Excess::None)
         fault("%d counters: a run of %lld lines measured as too large", run.counterCount,
             static_cast<long long>(run.lineCount));
     if (plan.lineCount != run.lineCount || plan.textBytes != run.textBytes)
