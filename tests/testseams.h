@@ -6,8 +6,11 @@
 #include "container.h"
 #include "containermodel.h"
 #include "mainform.h"
+#include "streamingwrite.h"
 
 #include <cstdint>
+#include <functional>
+#include <utility>
 #include <vector>
 
 class MainForTests
@@ -46,4 +49,16 @@ public:
     static void setCopyLimit(Container &box, size_t bytes) { box.m_copyLimit = bytes; }
     // Takes effect with the next lines shown.
     static void setScrollLimit(Container &box, std::uint64_t limit) { box.m_scrollLimit = limit; }
+};
+
+// The writer of a run's file, held back or disturbed where a test says.
+class StreamingWriteForTests
+{
+public:
+    // Called on every writing thread after each chunk (false) and once the file
+    // is being finished (true); empty for none. Set before a write starts.
+    static void setWriterHook(std::function<void(bool finishing)> hook)
+    {
+        StreamingWrite::writerHook() = std::move(hook);
+    }
 };

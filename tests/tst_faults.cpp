@@ -6,6 +6,7 @@
 #include "container.h"
 #include "filereplacement.h"
 #include "streamingwrite.h"
+#include "testseams.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -203,7 +204,7 @@ void FaultsTest::saveUntilKilled(const QString &folder)
 {
     // Killed, this process would leave its own folder behind.
     m_dir.reset();
-    StreamingWrite::setWriterHook([](bool) {
+    StreamingWriteForTests::setWriterHook([](bool) {
         std::fputs("writing\n", stdout);
         std::fflush(stdout);
         for (;;)
