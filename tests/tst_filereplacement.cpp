@@ -352,23 +352,17 @@ private:
 };
 
 // What a row changed for the whole system, put back after it.
-std::optional<QByteArray> g_protectedSymlinks;
+std::optional<LinksUnprotected> g_linksUnprotected;
 pid_t g_otherProgram = 0;
 
-const char ProtectedSymlinks[] = "/proc/sys/fs/protected_symlinks";
-
-// The row runs with the system's own rule for links in shared folders off, as
-// in many containers: only Kelvaro's own walk keeps it.
+// The row runs with the system's own rule for links in shared folders off:
+// only Kelvaro's own walk keeps it.
 Setup linksUnprotected(const Setup &setup)
 {
     return [setup](const QDir &dir) {
-        QFile setting(ProtectedSymlinks);
-        if (!setting.open(QIODevice::ReadWrite))
+        if (!g_linksUnprotected.emplace().applied())
             return QStringLiteral(
                 "setting fs.protected_symlinks needs root and a writable /proc/sys");
-        g_protectedSymlinks = setting.readAll();
-        if (setting.write("0\n") != 2)
-            return QStringLiteral("fs.protected_symlinks refused 0");
         return setup(dir);
     };
 }
@@ -572,12 +566,7 @@ private slots:
 
 void FileReplacementTest::cleanup()
 {
-    if (g_protectedSymlinks) {
-        QFile setting(ProtectedSymlinks);
-        QVERIFY(setting.open(QIODevice::WriteOnly));
-        QCOMPARE(setting.write(*g_protectedSymlinks), g_protectedSymlinks->size());
-        g_protectedSymlinks.reset();
-    }
+    g_linksUnprotected.reset();
     if (g_otherProgram > 0) {
         kill(g_otherProgram, SIGKILL);
         waitpid(g_otherProgram, nullptr, 0);
