@@ -1017,13 +1017,19 @@ QString FileReplacement::whereTheLinesWent(const FileId &written) const
         = readlink(procPath(m_folder).constData(), target.data(), size_t(PATH_MAX) - 1);
     if (length > 0 && fstat(m_folder, &folder) == 0 && folder.st_nlink > 0)
         folderPath = target.left(length);
-    const int listedFd = openat(m_folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR *listed = listedFd >= 0 ? fdopendir(listedFd) : nullptr;
+    const auto isWritten = [&written](const FileStatus &info) {
+        return quint64(info.st_dev) == written.device && quint64(info.st_ino) == written.inode;
+    };
+    FileStatus named {};
     QByteArray found;
+    if (fstatat(m_folder, m_name.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 && isWritten(named))
+        found = m_name;
+    const int listedFd
+        = found.isEmpty() ? openat(m_folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+    DIR *listed = listedFd >= 0 ? fdopendir(listedFd) : nullptr;
     while (const dirent *entry = listed ? readdir(listed) : nullptr) {
         FileStatus info {};
-        if (fstatat(listedFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0
-            && quint64(info.st_dev) == written.device && quint64(info.st_ino) == written.inode) {
+        if (fstatat(listedFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && isWritten(info)) {
             found = entry->d_name;
             break;
         }
