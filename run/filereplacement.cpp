@@ -1086,7 +1086,7 @@ QString FileReplacement::describeLeft() const
         return untouched(m_path);
     // What the path holds now, which another program may have changed meanwhile.
     const NameNow now = lookAgain(m_path);
-    const QString kept = tr("the file was left as it was");
+    QString kept = tr("the file was left as it was");
     if (m_state == State::Closed)
         return now.present ? kept : tr("no file was written");
     if (!now.present)

@@ -170,9 +170,9 @@ void addEntries(int folder, const QString &prefix, ino_t replaced, const QByteAr
         // Only files and folders are opened: opening a named pipe would answer
         // a writer waiting on it.
         const bool isFolder = S_ISDIR(info.st_mode);
-        const int fd = S_ISREG(info.st_mode) || isFolder ? openat(folder, name.constData(),
-                           O_RDONLY | O_CLOEXEC | O_NOFOLLOW | (isFolder ? O_DIRECTORY : 0))
-                                                         : -1;
+        const int flags = O_RDONLY | O_CLOEXEC | O_NOFOLLOW | (isFolder ? O_DIRECTORY : 0);
+        const int fd
+            = S_ISREG(info.st_mode) || isFolder ? openat(folder, name.constData(), flags) : -1;
         if (fd >= 0)
             entry += attributesOf(fd);
         if (S_ISLNK(info.st_mode)) {
@@ -535,12 +535,12 @@ QString pastPathMax(const QDir &dir)
     const int near
         = down(::open(QFile::encodeName(dir.path()).constData(), O_RDONLY | O_DIRECTORY), 12);
     const int far = near >= 0 ? down(dup(near), 8) : -1;
-    const int file = far >= 0 ? openat(far, "out.CTF", O_WRONLY | O_CREAT | O_EXCL, 0644) : -1;
-    const bool made = file >= 0
-        && ::write(file, Earlier.constData(), size_t(Earlier.size())) == Earlier.size()
+    const int written = far >= 0 ? openat(far, "out.CTF", O_WRONLY | O_CREAT | O_EXCL, 0644) : -1;
+    const bool made = written >= 0
+        && ::write(written, Earlier.constData(), size_t(Earlier.size())) == Earlier.size()
         && symlinkat((QByteArray(part + "/").repeated(8) + "out.CTF").constData(), near, "far")
             == 0;
-    for (const int fd : {file, far, near}) {
+    for (const int fd : {written, far, near}) {
         if (fd >= 0)
             ::close(fd);
     }
@@ -776,7 +776,7 @@ void FileReplacementTest::savingOntoAFile_data()
         << self << QString() << false << false << none;
     QTest::newRow("the sweep leaves names that Kelvaro never makes") << Setup([](const QDir &dir) {
         const QString dead = QString::number(deadProcess());
-        const QString problem = makeFile(dir, "out.CTF", 0644);
+        QString problem = makeFile(dir, "out.CTF", 0644);
         for (const QString &name : {"+" + dead, dead + "\n", dead, "0" + dead + "-AbCd1234",
                  dead + "-AbCd123", dead + "-AbCd1234.CTF", "-" + dead + "-AbCd1234"}) {
             if (!writeFile(dir.filePath(LeftoverPrefix + name), "not a save's"))

@@ -178,6 +178,7 @@ std::atomic<bool> *g_cancel = nullptr;
 
 Q_DECLARE_METATYPE(Interference)
 
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name): the C library's names.
 extern "C" int renameat2(
     int fromFolder, const char *from, int toFolder, const char *to, unsigned int flags) noexcept
 {
@@ -190,6 +191,7 @@ extern "C" int renameat2(
     return int(syscall(SYS_renameat2, fromFolder, from, toFolder, to, flags));
 }
 
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name): the C library's names.
 extern "C" int renameat(int fromFolder, const char *from, int toFolder, const char *to) noexcept
 {
     return renameat2(fromFolder, from, toFolder, to, 0);
