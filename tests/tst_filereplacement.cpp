@@ -246,33 +246,47 @@ QByteArray recordsOf(int lineCount)
 // What a killed save of 3 lines was writing.
 const QByteArray KilledSaveBytes = recordsOf(3);
 
-// Starts a save of name in a child process and kills it mid-write, as a crash
-// or a power cut would end it.
-QString killSaveMidWrite(const QDir &dir, const QString &name)
+// Another process, which does what ready says and then waits to be killed;
+// 0 when it could not.
+pid_t waitingProcess(const std::function<bool()> &ready)
 {
-    int ready[2] = {-1, -1};
-    if (pipe(ready) != 0)
-        return QStringLiteral("pipe refused");
+    int told[2] = {-1, -1};
+    if (pipe(told) != 0)
+        return 0;
     const pid_t child = fork();
     if (child == 0) {
-        FileReplacement save;
-        const QByteArray chunk(1 << 16, 'x');
-        const bool writing = !save.open(dir.filePath(name), qint64(1) << 30)
-            && save.write(chunk.constData(), chunk.size());
-        if (::write(ready[1], writing ? "w" : "f", 1) != 1 || !writing)
+        const bool done = ready();
+        if (::write(told[1], done ? "y" : "n", 1) != 1 || !done)
             _exit(1);
         for (;;)
             pause();
     }
-    ::close(ready[1]);
-    char state = 0;
-    const bool writing = child > 0 && ::read(ready[0], &state, 1) == 1 && state == 'w';
-    ::close(ready[0]);
+    ::close(told[1]);
+    char answer = 0;
+    const bool done = child > 0 && ::read(told[0], &answer, 1) == 1 && answer == 'y';
+    ::close(told[0]);
+    if (child > 0 && !done) {
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+    }
+    return done ? child : 0;
+}
+
+// Starts a save of name in a child process and kills it mid-write, as a crash
+// or a power cut would end it.
+QString killSaveMidWrite(const QDir &dir, const QString &name)
+{
+    const pid_t child = waitingProcess([&dir, &name] {
+        static FileReplacement save;
+        const QByteArray chunk(1 << 16, 'x');
+        return !save.open(dir.filePath(name), qint64(1) << 30)
+            && save.write(chunk.constData(), chunk.size());
+    });
     if (child > 0) {
         kill(child, SIGKILL);
         waitpid(child, nullptr, 0);
     }
-    return writing ? QString() : QStringLiteral("the save in the child process did not start");
+    return child > 0 ? QString() : QStringLiteral("the save in the child process did not start");
 }
 
 // Saves KilledSaveBytes to name in a child process, which the system kills
@@ -490,28 +504,17 @@ QString lockedByAnotherProgram(const QDir &dir)
 {
     if (!makeFile(dir, "out.CTF", 0644).isEmpty())
         return QStringLiteral("could not make the file");
-    int ready[2] = {-1, -1};
-    if (pipe(ready) != 0)
-        return QStringLiteral("pipe refused");
-    g_otherProgram = fork();
-    if (g_otherProgram == 0) {
+    g_otherProgram = waitingProcess([&dir] {
         const int fd = ::open(qPrintable(dir.filePath("out.CTF")), O_RDWR);
         struct flock lock
         {
         };
         lock.l_type = F_WRLCK;
         lock.l_whence = SEEK_SET;
-        const bool locked = fd >= 0 && fcntl(fd, F_SETLK, &lock) == 0;
-        if (::write(ready[1], locked ? "l" : "f", 1) != 1 || !locked)
-            _exit(1);
-        for (;;)
-            pause();
-    }
-    ::close(ready[1]);
-    char state = 0;
-    const bool locked = ::read(ready[0], &state, 1) == 1 && state == 'l';
-    ::close(ready[0]);
-    return locked ? QString() : QStringLiteral("the other program could not lock the file");
+        return fd >= 0 && fcntl(fd, F_SETLK, &lock) == 0;
+    });
+    return g_otherProgram > 0 ? QString()
+                              : QStringLiteral("the other program could not lock the file");
 }
 
 // A path twelve folders down with a link "far" there to a file eight folders
