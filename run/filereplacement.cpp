@@ -1,17 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// How a file is replaced: a new file renamed over the old one, or the old one written in place.
+// How a file is replaced: a new file put in the old one's place, or the old one written in place.
 #include "filereplacement.h"
+
+#include "pathwalk.h"
+#include "savelocks.h"
+#include "savenames.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QRandomGenerator>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
@@ -24,6 +26,8 @@
 #include <utility>
 
 #if defined(__linux__)
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/xattr.h>
 #define KELVARO_HAS_XATTR 1
 // Reserving space is what makes writing in place safe; without it every
@@ -37,10 +41,7 @@ using FileStatus = struct stat;
 
 constexpr mode_t ModeBits = 07777;
 constexpr mode_t AnyWrite = S_IWUSR | S_IWGRP | S_IWOTH;
-constexpr int LinkHops = 40;
-// A named new file starts so, then the writing process's id: the next save
-// into the folder knows it for Kelvaro's, and whether its writer still runs.
-constexpr char LeftoverPrefix[] = ".kelvaro-save-";
+constexpr mode_t SetIdBits = S_ISUID | S_ISGID;
 
 // strerror_r comes in two kinds, by the C library; unlike strerror, both may be
 // called from any thread.
@@ -65,14 +66,6 @@ QString native(const QByteArray &path)
     return QDir::toNativeSeparators(QFile::decodeName(path));
 }
 
-QByteArray folderOf(const QByteArray &path)
-{
-    const qsizetype slash = path.lastIndexOf('/');
-    if (slash < 0)
-        return QByteArrayLiteral(".");
-    return slash == 0 ? QByteArrayLiteral("/") : path.left(slash);
-}
-
 void closeFd(int &fd)
 {
     if (fd >= 0)
@@ -80,90 +73,9 @@ void closeFd(int &fd)
     fd = -1;
 }
 
-bool sameFile(const FileStatus &info, quint64 device, quint64 inode)
+QByteArray procPath(int fd)
 {
-    return quint64(info.st_dev) == device && quint64(info.st_ino) == inode;
-}
-
-// A folder that may be searched but not read still serves every lookup and
-// the new file; only its fsync needs it readable.
-int openFolder(const QByteArray &path)
-{
-    int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-#if defined(O_PATH)
-    if (fd < 0 && errno == EACCES)
-        fd = ::open(path.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-#endif
-    return fd;
-}
-
-// The system's rule for links in shared folders (fs.protected_symlinks): a
-// link in a sticky folder that everyone may write to is followed only by its
-// owner, or when it belongs to the folder's owner.
-bool mayFollow(const FileStatus &link, const FileStatus &folder)
-{
-    const bool shared = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
-    return !shared || link.st_uid == geteuid() || link.st_uid == folder.st_uid;
-}
-
-// Where a chain of symbolic links ends: the folder of the final file, held
-// open, and its name there, which need not exist yet. The links themselves
-// stay as they are.
-struct FinalFile
-{
-    int folder = -1;
-    QByteArray folderPath;
-    QByteArray name;
-    int error = 0;
-    // The link that the rule for shared folders does not let this user follow.
-    QByteArray refusedLink;
-};
-
-FinalFile findFinalFile(QByteArray path)
-{
-    FinalFile found;
-    for (int hops = 0; hops <= LinkHops; ++hops) {
-        found.folderPath = folderOf(path);
-        found.name = path.mid(path.lastIndexOf('/') + 1);
-        if (found.name.isEmpty() || found.name == "." || found.name == "..") {
-            found.error = EISDIR;
-            return found;
-        }
-        found.folder = openFolder(found.folderPath);
-        if (found.folder < 0) {
-            found.error = errno;
-            return found;
-        }
-        FileStatus info {};
-        if (fstatat(found.folder, found.name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-            if (errno != ENOENT) {
-                found.error = errno;
-                closeFd(found.folder);
-            }
-            return found;
-        }
-        if (!S_ISLNK(info.st_mode))
-            return found;
-        FileStatus folder {};
-        if (fstat(found.folder, &folder) != 0 || !mayFollow(info, folder)) {
-            found.error = errno;
-            found.refusedLink = path;
-            closeFd(found.folder);
-            return found;
-        }
-        QByteArray target(PATH_MAX, Qt::Uninitialized);
-        const ssize_t length
-            = readlinkat(found.folder, found.name.constData(), target.data(), size_t(PATH_MAX));
-        closeFd(found.folder);
-        if (length < 0 || length >= PATH_MAX) {
-            found.error = length < 0 ? errno : ENAMETOOLONG;
-            return found;
-        }
-        target.truncate(length);
-        path = target.startsWith('/') ? target : found.folderPath + '/' + target;
-    }
-    found.error = ELOOP;
-    return found;
+    return "/proc/self/fd/" + QByteArray::number(fd);
 }
 
 QString kindOf(mode_t mode)
@@ -179,69 +91,38 @@ QString kindOf(mode_t mode)
     return FileReplacement::tr("an unusual kind of file");
 }
 
-// Whether another open file holds a lock on this one; every save takes one
-// (an OFD lock, so that two saves in one process see each other as well).
-// A file system that takes no such lock leaves the file unlocked.
-bool lockedByAnother(int fd)
+// The program behind a process id, for a message: its name where the system tells it.
+QString processText(pid_t process)
 {
-#if defined(F_OFD_SETLK)
-    struct flock lock
-    {
-    };
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    return fcntl(fd, F_OFD_SETLK, &lock) != 0 && (errno == EAGAIN || errno == EACCES);
-#else
-    Q_UNUSED(fd);
-    return false;
-#endif
+    QFile comm(QStringLiteral("/proc/%1/comm").arg(process));
+    const QString name = comm.open(QIODevice::ReadOnly)
+        ? QString::fromLocal8Bit(comm.readAll()).trimmed()
+        : QString();
+    return name.isEmpty() ? FileReplacement::tr("process %1").arg(process)
+                          : FileReplacement::tr("%1, process %2").arg(name).arg(process);
 }
 
-bool isLocked(int fd)
+// What the final name of a path holds now, as a walk finds it.
+struct NameNow
 {
-#if defined(F_OFD_GETLK)
-    struct flock lock
-    {
-    };
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    return fcntl(fd, F_OFD_GETLK, &lock) != 0 || lock.l_type != F_UNLCK;
-#else
-    Q_UNUSED(fd);
-    return true;
-#endif
-}
+    bool reached = false;
+    bool present = false;
+    FileStatus info {};
+    FileStatus folder {};
+    QByteArray name;
+};
 
-QByteArray uniqueName()
+NameNow lookAgain(const QString &path)
 {
-    static constexpr char Letters[]
-        = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    QByteArray name = LeftoverPrefix + QByteArray::number(qint64(getpid())) + '-';
-    for (int i = 0; i < 8; ++i)
-        name += Letters[QRandomGenerator::global()->bounded(int(sizeof(Letters) - 1))];
-    return name;
-}
-
-// A new, empty file in folder, under a name no other file has.
-int createNamed(int folder, mode_t mode, QByteArray &created)
-{
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const QByteArray name = uniqueName();
-        const int fd = openat(
-            folder, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
-        if (fd >= 0) {
-            created = name;
-            return fd;
-        }
-        if (errno != EEXIST)
-            return -1;
-    }
-    return -1;
-}
-
-QByteArray procPath(int fd)
-{
-    return "/proc/self/fd/" + QByteArray::number(fd);
+    NameNow now;
+    PathEnd end = walkPath(path);
+    if (end.folder < 0)
+        return now;
+    now.reached = fstat(end.folder, &now.folder) == 0;
+    now.present = fstatat(end.folder, end.name.constData(), &now.info, AT_SYMLINK_NOFOLLOW) == 0;
+    now.name = end.name;
+    ::close(end.folder);
+    return now;
 }
 
 #if defined(KELVARO_HAS_XATTR)
@@ -333,20 +214,49 @@ bool exceedsFileSizeLimit(qint64 size)
         && static_cast<rlim_t>(size) > limit.rlim_cur;
 }
 
-bool isMountPoint(int folder, const QByteArray &name)
+// What the system marks on a file beyond its mode (chattr, mounts).
+struct InodeMarks
 {
+    bool immutable = false;
+    bool appendOnly = false;
+    bool mountPoint = false;
+};
+
+InodeMarks inodeMarks(int folder, const QByteArray &name)
+{
+    InodeMarks marks;
 #if defined(STATX_ATTR_MOUNT_ROOT)
     struct statx info
     {
     };
-    return statx(folder, name.constData(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &info) == 0
-        && (info.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0
-        && (info.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+    if (statx(folder, name.constData(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &info) != 0)
+        return marks;
+    const auto marked = [&info](quint64 attribute) {
+        return (info.stx_attributes_mask & attribute) != 0
+            && (info.stx_attributes & attribute) != 0;
+    };
+    marks.immutable = marked(STATX_ATTR_IMMUTABLE);
+    marks.appendOnly = marked(STATX_ATTR_APPEND);
+    marks.mountPoint = marked(STATX_ATTR_MOUNT_ROOT);
+    // A file system that does not report its marks through statx may still
+    // have them, as inode flags.
+    const quint64 both = STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND;
+    if ((info.stx_attributes_mask & both) == both)
+        return marks;
+    const int fd = openat(
+        folder, name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
+    int flags = 0;
+    if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+        marks.immutable = (flags & FS_IMMUTABLE_FL) != 0;
+        marks.appendOnly = (flags & FS_APPEND_FL) != 0;
+    }
+    if (fd >= 0)
+        ::close(fd);
 #else
     Q_UNUSED(folder);
     Q_UNUSED(name);
-    return false;
 #endif
+    return marks;
 }
 
 // Where a new file cannot be made but the file itself may still be written:
@@ -383,6 +293,25 @@ FileReplacement::~FileReplacement()
     cancel();
 }
 
+void FileReplacement::moveTo(State next)
+{
+    switch (next) {
+    case State::Closed:
+        Q_ASSERT(
+            m_state == State::Closed || m_state == State::Committed || m_state == State::Cancelled);
+        break;
+    case State::Cancelled:
+        Q_ASSERT(m_state != State::Committed && m_state != State::Cancelled);
+        // Said now, while the replacement still knows how far it got.
+        m_left = describeLeft();
+        break;
+    default:
+        Q_ASSERT(next > m_state && m_state != State::Cancelled);
+        break;
+    }
+    m_state = next;
+}
+
 std::optional<QString> FileReplacement::open(const QString &path, qint64 exactSize)
 {
     reset(path, exactSize);
@@ -395,81 +324,111 @@ std::optional<QString> FileReplacement::open(const QString &path, qint64 exactSi
         return fail(tr("The size of the new contents is unknown."));
     if (std::optional<QString> refusal = holdFolder())
         return refusal;
-    if (std::optional<QString> refusal = checkTarget())
+    if (std::optional<QString> refusal = lockName())
+        return refusal;
+    if (std::optional<QString> refusal = lookAtName())
         return refusal;
     // A single write past the limit would end the whole program with SIGXFSZ.
     if (exceedsFileSizeLimit(exactSize))
         return failWithErrno(EFBIG);
-    removeLeftovers();
-    if (std::optional<QString> refusal = chooseMethod())
+    removeLeftovers(m_folder);
+    if (std::optional<QString> refusal = chooseMode())
         return refusal;
     if (std::optional<QString> refusal = checkSpace())
         return refusal;
-    return m_method == Method::InPlace ? reserveSpace() : std::nullopt;
+    if (m_mode == Mode::InPlace) {
+        if (std::optional<QString> refusal = reserveSpace())
+            return refusal;
+    }
+    moveTo(State::Opened);
+    return std::nullopt;
 }
 
 void FileReplacement::reset(const QString &path, qint64 exactSize)
 {
     cancel();
+    moveTo(State::Closed);
     m_path = path;
-    m_name.clear();
+    m_mode = Mode::Replace;
     m_folderPath.clear();
-    m_method = Method::Replace;
+    m_folderId = {};
+    m_name.clear();
+    m_old.reset();
     m_expected = exactSize;
     m_written = 0;
     m_writtenBack = 0;
-    m_oldSize = 0;
-    m_oldLinks = 0;
-    m_checked = m_existed = m_reserved = m_synced = m_touched = m_truncated = false;
-    m_keepsMetadata = m_oldIsMountPoint = false;
+    m_reserved = 0;
     m_error.clear();
+    m_left.clear();
+    m_notice.clear();
 }
 
 std::optional<QString> FileReplacement::holdFolder()
 {
-    FinalFile found = findFinalFile(QFile::encodeName(m_path));
-    if (!found.refusedLink.isEmpty()) {
+    PathEnd end = walkPath(m_path);
+    if (!end.refusedLink.isEmpty()) {
         return fail(tr("%1 is a symbolic link that another user made in a folder everyone may "
                        "write to. Kelvaro does not follow such a link, as the system would not: "
                        "it could lead anywhere that user chose.")
-                        .arg(native(found.refusedLink)));
+                        .arg(native(end.refusedLink)));
     }
-    if (found.error != 0)
-        return failWithErrno(found.error);
-    m_folder = found.folder;
-    m_folderPath = found.folderPath;
-    m_name = found.name;
+    if (!end.ambiguousName.isEmpty()) {
+        return fail(tr("Several names in the folder read as “%1”; they differ in bytes that are "
+                       "not UTF-8, and Kelvaro cannot tell which one was chosen. Rename the file "
+                       "to a name in UTF-8 and save again.")
+                        .arg(end.ambiguousName));
+    }
+    if (end.error != 0)
+        return failWithErrno(end.error);
+    m_folder = end.folder;
+    m_folderPath = end.folderPath;
+    m_name = end.name;
     FileStatus folder {};
     if (fstat(m_folder, &folder) != 0)
         return failWithErrno(errno);
-    m_folderDevice = folder.st_dev;
-    m_folderInode = folder.st_ino;
+    m_folderId = {quint64(folder.st_dev), quint64(folder.st_ino)};
     return std::nullopt;
 }
 
-std::optional<QString> FileReplacement::checkTarget()
+std::optional<QString> FileReplacement::lockName()
+{
+    m_nameLock = openat(m_folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_nameLock < 0 || takeNameLock(m_nameLock, m_name) != NameLock::HeldByAnother)
+        return std::nullopt;
+    return fail(tr("%1 is being saved by another Kelvaro window right now; two saves at once "
+                   "would mix their lines. Save again once that one has ended.")
+                    .arg(QDir::toNativeSeparators(m_path)));
+}
+
+std::optional<QString> FileReplacement::lookAtName()
 {
     FileStatus original {};
     if (fstatat(m_folder, m_name.constData(), &original, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno != ENOENT)
             return failWithErrno(errno);
-        m_checked = true;
+        moveTo(State::Looked);
         return std::nullopt;
     }
-    m_checked = m_existed = true;
-    m_oldDevice = original.st_dev;
-    m_oldInode = original.st_ino;
-    m_oldSize = original.st_size;
-    m_oldMode = original.st_mode;
-    m_oldOwner = original.st_uid;
-    m_oldGroup = original.st_gid;
-    m_oldLinks = original.st_nlink;
+    m_old = OldFile {{quint64(original.st_dev), quint64(original.st_ino)}, original.st_size,
+        original.st_mode, original.st_uid, original.st_gid, quint64(original.st_nlink), false};
+    moveTo(State::Looked);
     if (S_ISDIR(original.st_mode))
         return failWithErrno(EISDIR);
     if (!S_ISREG(original.st_mode)) {
         return fail(tr("It is %1, not a regular file. Kelvaro writes its lines only into "
                        "regular files.")
                         .arg(kindOf(original.st_mode)));
+    }
+    const InodeMarks marks = inodeMarks(m_folder, m_name);
+    m_old->mountPoint = marks.mountPoint;
+    if (marks.immutable) {
+        return fail(tr("The file is marked immutable (chattr +i): no one may change, replace or "
+                       "remove it, not even its owner or root, until that mark is taken off."));
+    }
+    if (marks.appendOnly) {
+        return fail(tr("The file is marked append-only (chattr +a): it may only grow, so no one "
+                       "may write new contents into it or replace it until that mark is taken "
+                       "off."));
     }
     // Refused even where the system would let us (as root, say): whoever took every
     // write permission away did not mean the file to be replaced.
@@ -478,11 +437,10 @@ std::optional<QString> FileReplacement::checkTarget()
     // With the effective ids, so that a group or an ACL entry that lets this user write counts.
     if (faccessat(m_folder, m_name.constData(), W_OK, AT_EACCESS) != 0)
         return errno == EACCES ? fail(tr("The file is read-only.")) : failWithErrno(errno);
-    m_oldIsMountPoint = isMountPoint(m_folder, m_name);
-    return lockTarget();
+    return lockOldFile();
 }
 
-std::optional<QString> FileReplacement::lockTarget()
+std::optional<QString> FileReplacement::lockOldFile()
 {
     m_lock = openat(
         m_folder, m_name.constData(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
@@ -491,19 +449,26 @@ std::optional<QString> FileReplacement::lockTarget()
     FileStatus opened {};
     if (fstat(m_lock, &opened) != 0)
         return failWithErrno(errno);
-    if (!sameFile(opened, m_oldDevice, m_oldInode))
+    if (quint64(opened.st_dev) != m_old->id.device || quint64(opened.st_ino) != m_old->id.inode)
         return fail(tr("The file was replaced by another while Kelvaro was saving."));
-    if (lockedByAnother(m_lock)) {
-        return fail(tr("%1 is being saved by another Kelvaro window right now; two saves at once "
-                       "would mix their lines. Save again once that one has ended.")
-                        .arg(QDir::toNativeSeparators(m_path)));
+    const std::optional<LockHolder> holder = takeWriteLock(m_lock);
+    if (!holder)
+        return std::nullopt;
+    const QString path = QDir::toNativeSeparators(m_path);
+    if (holder->process > 0) {
+        return fail(tr("%1 is locked by another program (%2) right now; two programs writing at "
+                       "once would mix their lines. Save again once it has let go of the file.")
+                        .arg(path, processText(holder->process)));
     }
-    return std::nullopt;
+    return fail(tr("%1 is being saved by another Kelvaro window, or held by a program that locks "
+                   "it, right now; two saves at once would mix their lines. Save again once that "
+                   "one has ended.")
+                    .arg(path));
 }
 
-std::optional<QString> FileReplacement::chooseMethod()
+std::optional<QString> FileReplacement::chooseMode()
 {
-    if (!m_existed) {
+    if (!m_old) {
         // Created as open() would create it, so the umask and the folder's
         // default ACL apply.
         return createNewFile(0666) ? std::nullopt : failWithErrno(errno);
@@ -511,7 +476,7 @@ std::optional<QString> FileReplacement::chooseMethod()
 #if defined(KELVARO_HAS_RESERVE)
     // The other names would go on showing the old contents, and a file mounted
     // over its name cannot be renamed over.
-    if (m_oldLinks > 1 || m_oldIsMountPoint)
+    if (m_old->links > 1 || m_old->mountPoint)
         return useInPlace();
 #endif
     if (!createNewFile(0600)) {
@@ -521,17 +486,15 @@ std::optional<QString> FileReplacement::chooseMethod()
 #endif
         return failWithErrno(errno);
     }
-    m_keepsMetadata = copyMetadata(m_lock, m_oldOwner, m_oldGroup, m_oldMode, m_fd);
 #if defined(KELVARO_HAS_RESERVE)
-    if (!m_keepsMetadata) {
+    if (!copyMetadata(m_lock, m_old->owner, m_old->group, m_old->mode, m_fd)) {
         closeFd(m_fd);
-        if (!m_temporary.isEmpty())
-            unlinkat(m_folder, m_temporary.constData(), 0);
-        m_temporary.clear();
+        dropTemporary();
         return useInPlace();
     }
 #else
     // Without a safe way to write in place, a new file keeps what it can.
+    copyMetadata(m_lock, m_old->owner, m_old->group, m_old->mode, m_fd);
 #endif
     return std::nullopt;
 }
@@ -542,27 +505,120 @@ bool FileReplacement::createNewFile(unsigned mode)
     m_fd = openat(m_folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode_t(mode));
     // It is given its name at commit through /proc; without /proc it gets one now.
     if (m_fd >= 0 && faccessat(AT_FDCWD, procPath(m_fd).constData(), F_OK, 0) == 0) {
-        lockedByAnother(m_fd);
+        takeWriteLock(m_fd);
         return true;
     }
+    const int error = errno;
     closeFd(m_fd);
     // A file system without unnamed files says EOPNOTSUPP; a kernel older
     // than them, EISDIR.
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT)
+    errno = error;
+    if (error != EOPNOTSUPP && error != EISDIR && error != EINVAL && error != ENOENT)
         return false;
 #endif
-    m_fd = createNamed(m_folder, mode_t(mode), m_temporary);
-    if (m_fd < 0)
+    if (!createNamed(mode))
         return false;
-    lockedByAnother(m_fd);
+    takeWriteLock(m_fd);
     return true;
+}
+
+bool FileReplacement::needsOwnFolder() const
+{
+    // Under a name in the folder, another user's file could be renamed by that
+    // user in a sticky folder, and would not be the saver's to remove.
+    return m_old && m_old->owner != geteuid();
+}
+
+bool FileReplacement::makeTemporaryFolder()
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QByteArray name = temporaryName();
+        if (mkdirat(m_folder, name.constData(), 0700) == 0) {
+            m_temporary = name;
+            m_ownFolder
+                = openat(m_folder, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            return m_ownFolder >= 0;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
+int FileReplacement::temporaryFolder() const
+{
+    return m_ownFolder >= 0 ? m_ownFolder : m_folder;
+}
+
+QByteArray FileReplacement::temporaryEntry() const
+{
+    return m_ownFolder >= 0 ? QByteArray(TemporaryFolderEntry) : m_temporary;
+}
+
+bool FileReplacement::createNamed(unsigned mode)
+{
+    if (needsOwnFolder()) {
+        if (!makeTemporaryFolder())
+            return false;
+        m_fd = openat(m_ownFolder, TemporaryFolderEntry,
+            O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode_t(mode));
+        return m_fd >= 0;
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QByteArray name = temporaryName();
+        m_fd = openat(m_folder, name.constData(),
+            O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode_t(mode));
+        if (m_fd >= 0) {
+            m_temporary = name;
+            return true;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
+bool FileReplacement::linkUnderTemporaryName()
+{
+    const QByteArray unnamed = procPath(m_fd);
+    if (needsOwnFolder()) {
+        return makeTemporaryFolder()
+            && linkat(AT_FDCWD, unnamed.constData(), m_ownFolder, TemporaryFolderEntry,
+                   AT_SYMLINK_FOLLOW)
+            == 0;
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QByteArray name = temporaryName();
+        if (linkat(AT_FDCWD, unnamed.constData(), m_folder, name.constData(), AT_SYMLINK_FOLLOW)
+            == 0) {
+            m_temporary = name;
+            return true;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
+    errno = EEXIST;
+    return false;
+}
+
+void FileReplacement::dropTemporary()
+{
+    if (m_temporary.isEmpty())
+        return;
+    if (m_ownFolder >= 0) {
+        unlinkat(m_ownFolder, TemporaryFolderEntry, 0);
+        closeFd(m_ownFolder);
+        unlinkat(m_folder, m_temporary.constData(), AT_REMOVEDIR);
+    } else {
+        unlinkat(m_folder, m_temporary.constData(), 0);
+    }
+    m_temporary.clear();
 }
 
 std::optional<QString> FileReplacement::useInPlace()
 {
-    m_method = Method::InPlace;
-    m_fd = m_lock;
-    m_lock = -1;
+    m_mode = Mode::InPlace;
+    m_fd = std::exchange(m_lock, -1);
     return std::nullopt;
 }
 
@@ -577,8 +633,8 @@ std::optional<QString> FileReplacement::checkSpace()
         std::min<unsigned long long>(static_cast<unsigned long long>(disk.f_bavail) * disk.f_frsize,
             static_cast<unsigned long long>(std::numeric_limits<qint64>::max())));
     // Written in place, the old contents' blocks are written over; only the growth is new.
-    const bool inPlace = m_method == Method::InPlace;
-    const qint64 needed = inPlace ? std::max<qint64>(0, m_expected - m_oldSize) : m_expected;
+    const bool inPlace = m_mode == Mode::InPlace;
+    const qint64 needed = inPlace ? std::max<qint64>(0, m_expected - m_old->size) : m_expected;
     if (needed <= free)
         return std::nullopt;
     // In decimal units, as disks are sold and as file managers show free space;
@@ -610,12 +666,13 @@ std::optional<QString> FileReplacement::reserveSpace()
     do
         reserved = fallocate(m_fd, FALLOC_FL_KEEP_SIZE, 0, m_expected);
     while (reserved != 0 && errno == EINTR);
-    m_reserved = reserved == 0;
-    if (m_reserved)
+    if (reserved == 0) {
+        m_reserved = m_expected;
         return std::nullopt;
+    }
     // Bytes that overwrite old ones need no new space on most file systems.
     const bool unsupported = errno == EOPNOTSUPP || errno == ENOSYS;
-    if (!unsupported || m_expected > m_oldSize) {
+    if (!unsupported || m_expected > m_old->size) {
         return unsupported ? fail(tr("The file has to be written in place, and its file system "
                                      "cannot reserve the space for the new contents first."))
                            : failWithErrno(errno);
@@ -624,48 +681,9 @@ std::optional<QString> FileReplacement::reserveSpace()
     return std::nullopt;
 }
 
-void FileReplacement::removeLeftovers() const
-{
-    const int listed = openat(m_folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listed < 0)
-        return;
-    DIR *folder = fdopendir(listed);
-    if (!folder) {
-        ::close(listed);
-        return;
-    }
-    FileStatus folderInfo {};
-    const bool shared = fstat(listed, &folderInfo) == 0 && (folderInfo.st_mode & S_ISVTX) != 0;
-    const qsizetype prefix = qsizetype(sizeof(LeftoverPrefix) - 1);
-    while (const dirent *entry = readdir(folder)) {
-        const QByteArray name(entry->d_name);
-        if (!name.startsWith(LeftoverPrefix))
-            continue;
-        bool isNumber = false;
-        const qint64 pid
-            = name.mid(prefix, name.indexOf('-', prefix) - prefix).toLongLong(&isNumber);
-        // A process by that id still runs: the file may be its save, not yet locked.
-        if (!isNumber || pid <= 0 || pid > std::numeric_limits<pid_t>::max()
-            || kill(pid_t(pid), 0) == 0 || errno != ESRCH)
-            continue;
-        int fd = openat(
-            listed, name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
-        FileStatus info {};
-        FileStatus now {};
-        // In a shared folder, only this user's own leftovers.
-        if (fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode)
-            && !(shared && info.st_uid != geteuid()) && !isLocked(fd)
-            && fstatat(listed, name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0
-            && sameFile(now, info.st_dev, info.st_ino))
-            unlinkat(listed, name.constData(), 0);
-        closeFd(fd);
-    }
-    closedir(folder);
-}
-
 bool FileReplacement::write(const char *data, qint64 size)
 {
-    if (m_fd < 0) {
+    if (m_state != State::Opened && m_state != State::Written) {
         if (m_error.isEmpty())
             m_error = tr("The file is not open for writing.");
         return false;
@@ -684,8 +702,8 @@ bool FileReplacement::write(const char *data, qint64 size)
             failWithErrno(written == 0 ? ENOSPC : errno);
             return false;
         }
-        if (m_method == Method::InPlace)
-            m_touched = true;
+        if (m_state == State::Opened)
+            moveTo(State::Written);
         data += written;
         size -= written;
         m_written += written;
@@ -718,156 +736,247 @@ void FileReplacement::startWriteBack()
 
 std::optional<QString> FileReplacement::sync()
 {
-    if (m_fd < 0)
-        return m_error.isEmpty() ? tr("The file is not open for writing.") : m_error;
-    if (m_synced)
+    if (m_state == State::Synced)
         return std::nullopt;
+    if (m_state != State::Opened && m_state != State::Written)
+        return m_error.isEmpty() ? tr("The file is not open for writing.") : m_error;
     if (m_written != m_expected) {
         return fail(
             tr("Kelvaro wrote %L1 of the %L2 bytes it announced.").arg(m_written).arg(m_expected));
     }
-    if (m_method == Method::InPlace) {
+    const QString unconfirmed = tr("the file holds the new lines, but the system could not "
+                                   "confirm that they reached the disk");
+    if (m_mode == Mode::InPlace) {
         if (ftruncate(m_fd, m_expected) != 0)
             return failWithErrno(errno);
-        m_touched = m_truncated = true;
-        m_reserved = false;
-    }
-    // Writing clears the set-ID bits of a file unless the writer may set them;
-    // a new file gets them again, as the old one had them, and so does the
-    // old file where the process may change its mode.
-    if (m_keepsMetadata && !copyMetadata(m_lock, m_oldOwner, m_oldGroup, m_oldMode, m_fd))
+        m_reserved = 0;
+        keepSetIdBits();
+    } else if (m_old && !copyMetadata(m_lock, m_old->owner, m_old->group, m_old->mode, m_fd)) {
+        // Writing clears the set-ID bits of a file unless the writer may set
+        // them; the new file gets them again, as the old one had them.
         return fail(tr("The new file could not keep the old one's owner, mode or attributes."));
-    FileStatus written {};
-    if (m_method == Method::InPlace && fstat(m_fd, &written) == 0
-        && (written.st_mode & ModeBits) != (m_oldMode & ModeBits))
-        fchmod(m_fd, m_oldMode & ModeBits);
-    if (fsync(m_fd) != 0)
-        return failWithErrno(errno);
-    m_synced = true;
+    }
+    if (fsync(m_fd) != 0) {
+        const int error = errno;
+        return fail(errorText(error), m_mode == Mode::InPlace ? unconfirmed : QString());
+    }
+    moveTo(State::Synced);
     return std::nullopt;
+}
+
+void FileReplacement::keepSetIdBits()
+{
+    // Writing cleared the set-ID bits unless this user may set them; where
+    // the user may change the mode, they are set again.
+    FileStatus written {};
+    if (fstat(m_fd, &written) == 0 && (written.st_mode & ModeBits) != (m_old->mode & ModeBits))
+        fchmod(m_fd, m_old->mode & ModeBits);
+    if (fstat(m_fd, &written) != 0)
+        return;
+    const mode_t lost = m_old->mode & SetIdBits & ~written.st_mode;
+    if (lost == 0)
+        return;
+    const QString bits = lost == SetIdBits ? tr("its set-user-ID and set-group-ID bits")
+        : lost == S_ISUID                  ? tr("its set-user-ID bit")
+                                           : tr("its set-group-ID bit");
+    const QString chmod = lost == SetIdBits ? QStringLiteral("ug+s")
+        : lost == S_ISUID                   ? QStringLiteral("u+s")
+                                            : QStringLiteral("g+s");
+    m_notice = tr("%1 holds the new lines, but writing them cleared %2, which this user may not "
+                  "set again. The file's owner or root can, with chmod %3.")
+                   .arg(QDir::toNativeSeparators(m_path), bits, chmod);
 }
 
 bool FileReplacement::canStillCancel() const
 {
-    return m_method == Method::Replace || !m_touched;
+    if (m_mode == Mode::Replace)
+        return m_state != State::Committed;
+    return m_state == State::Looked || m_state == State::Opened;
 }
 
 std::optional<QString> FileReplacement::commit()
 {
     if (std::optional<QString> reason = sync())
         return reason;
-    if (m_method == Method::InPlace) {
-        const int fd = std::exchange(m_fd, -1);
-        if (::close(fd) != 0)
-            return failWithErrno(errno);
-        finish();
-        return std::nullopt;
+    FileStatus written {};
+    if (fstat(m_fd, &written) != 0)
+        return failWithErrno(errno);
+    if (m_mode == Mode::Replace) {
+        if (std::optional<QString> reason = putInPlace())
+            return reason;
+        if (std::optional<QString> reason = syncFolder())
+            return reason;
     }
-    if (std::optional<QString> reason = putInPlace())
+    if (std::optional<QString> reason
+        = checkPathLeadsToFile({quint64(written.st_dev), quint64(written.st_ino)}))
         return reason;
-    // The rename itself is on the disk only once the folder is.
-    const int folder = openat(m_folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        fsync(folder);
-        ::close(folder);
+    // A write-back error may show only now (on NFS, say).
+    if (::close(std::exchange(m_fd, -1)) != 0) {
+        const int error = errno;
+        return fail(errorText(error),
+            tr("the file holds the new lines, but the system could not confirm that they "
+               "reached the disk"));
     }
+    moveTo(State::Committed);
     finish();
     return std::nullopt;
 }
 
 std::optional<QString> FileReplacement::putInPlace()
 {
-    if (m_temporary.isEmpty()) {
-        // Where nothing was, the unnamed file takes the name itself, and
-        // linkat refuses a name that another program took meanwhile.
-        if (!m_existed) {
-            if (std::optional<QString> changed = checkUnchanged())
-                return changed;
-            if (linkat(AT_FDCWD, procPath(m_fd).constData(), m_folder, m_name.constData(),
-                    AT_SYMLINK_FOLLOW)
-                == 0)
-                return std::nullopt;
-            return errno == EEXIST ? takenMeanwhile() : failWithErrno(errno);
-        }
-        // Linked under a name of its own first, so that it replaces the old
-        // file in one rename.
-        for (int attempt = 0; attempt < 100 && m_temporary.isEmpty(); ++attempt) {
-            const QByteArray name = uniqueName();
-            if (linkat(AT_FDCWD, procPath(m_fd).constData(), m_folder, name.constData(),
-                    AT_SYMLINK_FOLLOW)
-                == 0)
-                m_temporary = name;
-            else if (errno != EEXIST)
-                return failWithErrno(errno);
-        }
-        if (m_temporary.isEmpty())
-            return failWithErrno(EEXIST);
+    if (!m_old && m_temporary.isEmpty()) {
+        // The unnamed file takes the new name itself, and linkat refuses a name
+        // that another program took meanwhile.
+        if (std::optional<QString> changed = checkUnchanged())
+            return changed;
+        if (linkat(AT_FDCWD, procPath(m_fd).constData(), m_folder, m_name.constData(),
+                AT_SYMLINK_FOLLOW)
+            == 0)
+            return std::nullopt;
+        return errno == EEXIST ? takenMeanwhile() : failWithErrno(errno);
     }
-    if (std::optional<QString> changed = checkUnchanged())
-        return changed;
-    int renamed = 0;
-    if (m_existed) {
-        renamed = renameat(m_folder, m_temporary.constData(), m_folder, m_name.constData());
-    } else {
-#if defined(RENAME_NOREPLACE)
-        renamed = renameat2(
+    if (!m_old) {
+        // Named from the start, on a file system without unnamed files.
+        if (std::optional<QString> changed = checkUnchanged())
+            return changed;
+        int renamed = renameat2(
             m_folder, m_temporary.constData(), m_folder, m_name.constData(), RENAME_NOREPLACE);
         // Not every file system takes the flag; a hard link refuses a taken name as well.
         if (renamed != 0 && errno == EINVAL) {
-#endif
             renamed = linkat(m_folder, m_temporary.constData(), m_folder, m_name.constData(), 0);
             if (renamed == 0)
                 unlinkat(m_folder, m_temporary.constData(), 0);
-#if defined(RENAME_NOREPLACE)
         }
-#endif
-        if (renamed != 0 && errno == EEXIST)
-            return takenMeanwhile();
+        if (renamed != 0)
+            return errno == EEXIST ? takenMeanwhile() : failWithErrno(errno);
+        m_temporary.clear();
+        return std::nullopt;
     }
-    if (renamed != 0)
+    // An existing file is replaced in one call, from a name of the saver's own.
+    if (m_temporary.isEmpty() && !linkUnderTemporaryName()) {
+        const int error = errno;
+        dropTemporary();
+        return failWithErrno(error);
+    }
+    if (std::optional<QString> changed = checkUnchanged())
+        return changed;
+    return exchangeWithOld();
+}
+
+std::optional<QString> FileReplacement::exchangeWithOld()
+{
+    const int from = temporaryFolder();
+    const QByteArray entry = temporaryEntry();
+    if (renameat2(from, entry.constData(), m_folder, m_name.constData(), RENAME_EXCHANGE) == 0) {
+        // The temporary name holds what the final one held an instant ago.
+        FileStatus was {};
+        if (fstatat(from, entry.constData(), &was, AT_SYMLINK_NOFOLLOW) == 0
+            && quint64(was.st_dev) == m_old->id.device && quint64(was.st_ino) == m_old->id.inode) {
+            dropTemporary();
+            return std::nullopt;
+        }
+        // Another program put something in the old file's place meanwhile: it
+        // goes back, and the new file goes with the temporary name.
+        if (renameat2(from, entry.constData(), m_folder, m_name.constData(), RENAME_EXCHANGE) == 0)
+            return takenMeanwhile();
+        const int error = errno;
+        // What the other program put there keeps the temporary name, which
+        // the message gives.
+        const QByteArray kept = m_ownFolder >= 0
+            ? joinedPath(joinedPath(m_folderPath, m_temporary), TemporaryFolderEntry)
+            : joinedPath(m_folderPath, m_temporary);
+        m_temporary.clear();
+        closeFd(m_ownFolder);
+        return fail(tr("While Kelvaro was saving, another program put a file in place of %1, "
+                       "and Kelvaro could not give it back its name (%2): that file is now "
+                       "%3.")
+                        .arg(QDir::toNativeSeparators(m_path), errorText(error), native(kept)),
+            tr("it holds the new lines"));
+    }
+    // The name was removed meanwhile: there is nothing to exchange with.
+    if (errno == ENOENT)
+        return takenMeanwhile();
+    // Exchanging names is Linux's, and not every file system's (EINVAL): a
+    // rename instead, after which the old file has lost its name only if it
+    // was the one replaced.
+    if (errno != EINVAL)
         return failWithErrno(errno);
-    m_temporary.clear();
+    FileStatus before {};
+    FileStatus after {};
+    if (fstat(m_lock, &before) != 0
+        || renameat(from, entry.constData(), m_folder, m_name.constData()) != 0)
+        return failWithErrno(errno);
+    if (m_ownFolder < 0)
+        m_temporary.clear();
+    dropTemporary();
+    if (fstat(m_lock, &after) == 0 && after.st_nlink + 1 != before.st_nlink) {
+        return fail(tr("While Kelvaro was saving, another program put a file in place of %1. "
+                       "Kelvaro's new file replaced that one before it could be seen, and the "
+                       "file that was there before is no longer at this path.")
+                        .arg(QDir::toNativeSeparators(m_path)),
+            tr("it holds the new lines"));
+    }
     return std::nullopt;
+}
+
+std::optional<QString> FileReplacement::syncFolder()
+{
+    // The new name is on the disk only once the folder is. A folder this user
+    // may not read cannot be synced by the user; some file systems sync no
+    // folder on its own (EINVAL, EROFS).
+    if (m_nameLock < 0 || fsync(m_nameLock) == 0 || errno == EINVAL || errno == EROFS)
+        return std::nullopt;
+    const int error = errno;
+    return fail(tr("The new lines are in place, but the system could not confirm that their "
+                   "name reached the disk: %1.")
+                    .arg(errorText(error)),
+        tr("it holds the new lines, but after a power cut it may hold the old ones again"));
 }
 
 std::optional<QString> FileReplacement::checkUnchanged()
 {
+    FileStatus held {};
+    if (fstatat(m_folder, m_name.constData(), &held, AT_SYMLINK_NOFOLLOW) != 0 && errno != ENOENT)
+        return failWithErrno(errno);
+    const std::optional<QString> change
+        = changeSince(m_old ? std::make_optional(m_old->id) : std::nullopt);
+    return change ? fail(*change) : std::nullopt;
+}
+
+std::optional<QString> FileReplacement::changeSince(const std::optional<FileId> &expected) const
+{
     const QString path = QDir::toNativeSeparators(m_path);
     FileStatus held {};
     if (fstatat(m_folder, m_name.constData(), &held, AT_SYMLINK_NOFOLLOW) != 0) {
-        if (errno != ENOENT)
-            return failWithErrno(errno);
-        if (m_existed) {
-            return fail(tr("While Kelvaro was saving, %1 was deleted. Kelvaro put nothing in its "
-                           "place.")
-                            .arg(path));
+        if (expected) {
+            return tr("While Kelvaro was saving, %1 was deleted. Kelvaro put nothing in its "
+                      "place.")
+                .arg(path);
         }
-    } else if (!m_existed) {
-        return fail(tr("While Kelvaro was saving, another program made %1. Kelvaro left that "
-                       "file as it is.")
-                        .arg(path));
+    } else if (!expected) {
+        return tr("While Kelvaro was saving, another program made %1. Kelvaro left that file "
+                  "as it is.")
+            .arg(path);
     } else if (S_ISLNK(held.st_mode)) {
-        return fail(tr("While Kelvaro was saving, %1 was replaced by a symbolic link. Kelvaro left "
-                       "the link as it is.")
-                        .arg(path));
+        return tr("While Kelvaro was saving, %1 was replaced by a symbolic link. Kelvaro left "
+                  "the link as it is.")
+            .arg(path);
     } else if (!S_ISREG(held.st_mode)) {
-        return fail(tr("While Kelvaro was saving, %1 was replaced by %2. Kelvaro left it as it is.")
-                        .arg(path, kindOf(held.st_mode)));
-    } else if (!sameFile(held, m_oldDevice, m_oldInode)) {
-        return fail(tr("While Kelvaro was saving, %1 was replaced by another file. Kelvaro left "
-                       "that file as it is.")
-                        .arg(path));
+        return tr("While Kelvaro was saving, %1 was replaced by %2. Kelvaro left it as it is.")
+            .arg(path, kindOf(held.st_mode));
+    } else if (quint64(held.st_dev) != expected->device
+        || quint64(held.st_ino) != expected->inode) {
+        return tr("While Kelvaro was saving, %1 was replaced by another file. Kelvaro left that "
+                  "file as it is.")
+            .arg(path);
     }
     // The name in the held folder is as it was; the path must still lead to it.
-    FinalFile now = findFinalFile(QFile::encodeName(m_path));
-    FileStatus folder {};
-    const bool samePlace = now.folder >= 0 && now.name == m_name && fstat(now.folder, &folder) == 0
-        && sameFile(folder, m_folderDevice, m_folderInode);
-    closeFd(now.folder);
-    if (!samePlace) {
-        return fail(tr("While Kelvaro was saving, the folder of %1 was moved or replaced, or a "
-                       "link on the way to it was changed. Kelvaro put nothing in its place.")
-                        .arg(path));
+    const NameNow now = lookAgain(m_path);
+    if (!now.reached || now.name != m_name || quint64(now.folder.st_dev) != m_folderId.device
+        || quint64(now.folder.st_ino) != m_folderId.inode) {
+        return tr("While Kelvaro was saving, the folder of %1 was moved or replaced, or a link "
+                  "on the way to it was changed. Kelvaro put nothing in its place.")
+            .arg(path);
     }
     return std::nullopt;
 }
@@ -878,32 +987,94 @@ std::optional<QString> FileReplacement::takenMeanwhile()
     return changed ? changed : failWithErrno(EEXIST);
 }
 
+std::optional<QString> FileReplacement::checkPathLeadsToFile(const FileId &written)
+{
+    // After the commit the name holds the file written, whatever it held before.
+    const std::optional<QString> change = changeSince(written);
+    if (!change)
+        return std::nullopt;
+    const NameNow now = lookAgain(m_path);
+    QString there = tr("no file is there now");
+    if (now.present && S_ISLNK(now.info.st_mode))
+        there = tr("a symbolic link is there now");
+    else if (now.present && !S_ISREG(now.info.st_mode))
+        there = tr("%1 is there now").arg(kindOf(now.info.st_mode));
+    else if (now.present)
+        there = tr("another program's file is there now");
+    return fail(*change, tr("%1, and %2").arg(there, whereTheLinesWent(written)));
+}
+
+QString FileReplacement::whereTheLinesWent(const FileId &written) const
+{
+    FileStatus file {};
+    FileStatus folder {};
+    if (m_fd < 0 || fstat(m_fd, &file) != 0 || file.st_nlink == 0)
+        return tr("the file Kelvaro wrote them into has no name left");
+    // Still in the folder the save held, under another name or moved with it.
+    QByteArray folderPath;
+    QByteArray target(PATH_MAX, Qt::Uninitialized);
+    const ssize_t length
+        = readlink(procPath(m_folder).constData(), target.data(), size_t(PATH_MAX) - 1);
+    if (length > 0 && fstat(m_folder, &folder) == 0 && folder.st_nlink > 0)
+        folderPath = target.left(length);
+    const auto isWritten = [&written](const FileStatus &info) {
+        return quint64(info.st_dev) == written.device && quint64(info.st_ino) == written.inode;
+    };
+    FileStatus named {};
+    QByteArray found;
+    if (fstatat(m_folder, m_name.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 && isWritten(named))
+        found = m_name;
+    const int listedFd
+        = found.isEmpty() ? openat(m_folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+    DIR *listed = listedFd >= 0 ? fdopendir(listedFd) : nullptr;
+    while (const dirent *entry = listed ? readdir(listed) : nullptr) {
+        FileStatus info {};
+        if (fstatat(listedFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && isWritten(info)) {
+            found = entry->d_name;
+            break;
+        }
+    }
+    if (listed)
+        closedir(listed);
+    else if (listedFd >= 0)
+        ::close(listedFd);
+    if (!folderPath.isEmpty() && !found.isEmpty())
+        return tr("Kelvaro wrote them into %1").arg(native(joinedPath(folderPath, found)));
+    return tr("Kelvaro wrote them into a file whose names are elsewhere");
+}
+
 void FileReplacement::cancel()
 {
+    if (m_state != State::Closed && m_state != State::Committed && m_state != State::Cancelled)
+        moveTo(State::Cancelled);
     finish();
 }
 
 void FileReplacement::finish()
 {
-    if (m_fd >= 0 && m_reserved)
-        giveBackReserve(m_fd, m_expected);
-    m_reserved = false;
+    if (m_fd >= 0 && m_reserved > 0)
+        giveBackReserve(m_fd, m_reserved);
+    m_reserved = 0;
     closeFd(m_fd);
     closeFd(m_lock);
-    if (!m_temporary.isEmpty()) {
-        unlinkat(m_folder, m_temporary.constData(), 0);
-        m_temporary.clear();
-    }
+    dropTemporary();
+    // The name is free once nothing of this save is left in the folder.
+    closeFd(m_nameLock);
     closeFd(m_folder);
 }
 
 QString FileReplacement::whatWasLeft() const
 {
-    if (m_touched) {
-        if (m_truncated)
+    return m_state == State::Cancelled ? m_left : describeLeft();
+}
+
+QString FileReplacement::describeLeft() const
+{
+    if (m_mode == Mode::InPlace && m_state >= State::Written) {
+        if (m_state == State::Synced)
             return tr("the file holds the new lines, but the system could not confirm that they "
                       "reached the disk");
-        if (m_written >= m_oldSize)
+        if (m_written >= m_old->size)
             return tr("the file holds only the first %L1 of the %L2 bytes of the new lines")
                 .arg(m_written)
                 .arg(m_expected);
@@ -911,14 +1082,18 @@ QString FileReplacement::whatWasLeft() const
                   "what was left of its old contents")
             .arg(m_written);
     }
-    if (!m_checked)
+    if (m_folder < 0 && m_state == State::Closed)
         return untouched(m_path);
     // What the path holds now, which another program may have changed meanwhile.
-    FileStatus now {};
-    if (stat(QFile::encodeName(m_path).constData(), &now) != 0)
-        return m_existed ? tr("no file is there now") : tr("no file was written");
-    if (m_existed && sameFile(now, m_oldDevice, m_oldInode))
-        return tr("the file was left as it was");
+    const NameNow now = lookAgain(m_path);
+    QString kept = tr("the file was left as it was");
+    if (m_state == State::Closed)
+        return now.present ? kept : tr("no file was written");
+    if (!now.present)
+        return m_old ? tr("no file is there now") : tr("no file was written");
+    if (m_old && quint64(now.info.st_dev) == m_old->id.device
+        && quint64(now.info.st_ino) == m_old->id.inode)
+        return kept;
     return tr("Kelvaro wrote nothing there; it holds what another program put there");
 }
 
@@ -927,9 +1102,13 @@ QString FileReplacement::untouched(const QString &path)
     return QFileInfo::exists(path) ? tr("the file was left as it was") : tr("no file was written");
 }
 
-std::optional<QString> FileReplacement::fail(const QString &reason)
+std::optional<QString> FileReplacement::fail(const QString &reason, const QString &left)
 {
     m_error = reason;
+    if (m_state != State::Cancelled)
+        moveTo(State::Cancelled);
+    if (!left.isEmpty())
+        m_left = left;
     finish();
     return reason;
 }

@@ -4,6 +4,10 @@
 
 #include "filereplacement.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QStringList>
+
 #include <algorithm>
 #include <vector>
 
@@ -57,12 +61,27 @@ WriteResult streamRecordFile(const QString &path, RecordStream &records, int64_t
     progress.startFinishing();
     if (const std::optional<QString> reason = file.sync())
         return {WriteOutcome::Failed, *reason, file.whatWasLeft()};
-    const bool cancelled = cancel.load();
-    if (cancelled && file.canStillCancel()) {
+    if (cancel.load() && file.canStillCancel()) {
         file.cancel();
         return {WriteOutcome::Cancelled, {}, file.whatWasLeft()};
     }
     if (const std::optional<QString> reason = file.commit())
         return {WriteOutcome::Failed, *reason, file.whatWasLeft()};
-    return {WriteOutcome::Written, {}, {}, cancelled};
+    // A cancel that came while the file was committed could not stop it either.
+    QStringList notice;
+    if (cancel.load()) {
+        const QString shown = QDir::toNativeSeparators(path);
+        notice << (file.isNewFile()
+                ? QCoreApplication::translate("RunModule",
+                    "Cancel came after the last line was written into %1, too late to stop "
+                    "the save: it holds the new lines, whole.")
+                      .arg(shown)
+                : QCoreApplication::translate("RunModule",
+                    "Cancel came after the last line was written into %1, too late to keep its "
+                    "old contents: it holds the new lines, whole.")
+                      .arg(shown));
+    }
+    if (!file.notice().isEmpty())
+        notice << file.notice();
+    return {WriteOutcome::Written, {}, {}, notice.join(QLatin1Char(' '))};
 }

@@ -3,13 +3,29 @@
 #pragma once
 
 #include "recordstream.h"
-#include "runplan.h"
 
 #include <QString>
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+
+enum class WriteOutcome { Written, Cancelled, Failed };
+
+// How writing a run's file ended.
+struct WriteResult
+{
+    WriteOutcome outcome = WriteOutcome::Failed;
+    // The system's reason for a failure; empty otherwise.
+    QString reason;
+    // What the path holds after a failure or cancel, to end a sentence: "the
+    // file was left as it was", "no file was written", ...
+    QString fileLeft;
+    // Written, but with something the user should know, as sentences: a
+    // cancel that came too late to keep the old contents, a set-ID bit the
+    // file lost. Empty otherwise.
+    QString notice = {};
+};
 
 // Files are written a megabyte or more at a time: no system call per line.
 constexpr size_t RecordChunkSize = size_t(1) << 20;

@@ -8,6 +8,11 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string_view>
+
+// What stands before and after a line's Windows-1252 bytes in its record.
+constexpr std::string_view RecordOpen = "\"";
+constexpr std::string_view RecordClose = "\"\r\n";
 
 // The records of a run, in the run's order (the last counter fastest), made a
 // chunk at a time in Windows-1252 by the same run lines the Container shows,

@@ -247,7 +247,7 @@ WriteResult RunModule::writeFile(const QString &path, RecordStream records, int6
 }
 
 std::optional<RunModule::Message> RunModule::WriteLines(const RunPlan &plan, bool printToFile,
-    CommonDialog &CommonDialog1, const FileWriter &writeFile,
+    CommonDialog &CommonDialog1, const FileWriter &fileWriter,
     const std::function<void(const std::shared_ptr<const RunLines> &)> &fillContainer)
 {
     // Cancel writes no file in this run: the name held from an earlier
@@ -267,7 +267,7 @@ std::optional<RunModule::Message> RunModule::WriteLines(const RunPlan &plan, boo
     // Every field was checked for its bytes when the run was planned.
     std::optional<RecordStream> records = RecordStream::create(plan, CounterCount);
     const WriteResult result = records
-        ? writeFile(OutputFileName, std::move(*records), plan.fileBytes)
+        ? fileWriter(OutputFileName, std::move(*records), plan.fileBytes)
         : WriteResult {WriteOutcome::Failed,
             tr("A field holds a character without a "
                "Windows-1252 byte."),
@@ -275,11 +275,9 @@ std::optional<RunModule::Message> RunModule::WriteLines(const RunPlan &plan, boo
     const QString inContainer = tr("The lines are in the Container");
     switch (result.outcome) {
     case WriteOutcome::Written:
-        if (!result.cancelCameTooLate)
+        if (result.notice.isEmpty())
             return std::nullopt;
-        return Message {tr("Cancel came after the last line was written into %1, too late to "
-                           "keep its old contents: it holds the new lines, whole.")
-                            .arg(QDir::toNativeSeparators(OutputFileName))};
+        return Message {result.notice};
     case WriteOutcome::Cancelled:
         return Message {tr("The run was stopped before its file was written whole: %1. %2.")
                             .arg(result.fileLeft, inContainer)};

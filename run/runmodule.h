@@ -3,6 +3,7 @@
 #pragma once
 
 #include "commondialog.h"
+#include "recordfile.h"
 #include "recordstream.h"
 #include "runlines.h"
 #include "runplan.h"
@@ -86,6 +87,6 @@ public:
     // chosen file. Returns what the user should know: why the file could not
     // be written and what it holds now.
     std::optional<Message> WriteLines(const RunPlan &plan, bool printToFile,
-        CommonDialog &CommonDialog1, const FileWriter &writeFile,
+        CommonDialog &CommonDialog1, const FileWriter &fileWriter,
         const std::function<void(const std::shared_ptr<const RunLines> &)> &fillContainer);
 };

@@ -4,6 +4,7 @@
 
 #include "codepage.h"
 #include "countertexts.h"
+#include "recordstream.h"
 
 #include <QCoreApplication>
 

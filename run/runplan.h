@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// A run once its settings have passed every check, and how writing its file ended.
+// A run once its settings have passed every check, measured.
 #pragma once
 
 #include "counter.h"
@@ -9,11 +9,6 @@
 #include <array>
 #include <cstdint>
 #include <string>
-#include <string_view>
-
-// What stands before and after a line's Windows-1252 bytes in its record.
-constexpr std::string_view RecordOpen = "\"";
-constexpr std::string_view RecordClose = "\"\r\n";
 
 // A run that passed every check: its settings, read, and its exact size.
 struct RunPlan
@@ -45,18 +40,3 @@ RunMeasure measureRun(RunPlan &plan, int counterCount, size_t newLineBytes);
 // Counter 1 to 3 as the messages name it: every panel's caption reads
 // "Counter 1", so the name says where its panel stands.
 QString counterName(int counter);
-
-enum class WriteOutcome { Written, Cancelled, Failed };
-
-struct WriteResult
-{
-    WriteOutcome outcome = WriteOutcome::Failed;
-    // The system's reason for a failure; empty otherwise.
-    QString reason;
-    // What the path holds after a failure or cancel, to end a sentence: "the
-    // file was left as it was", "no file was written", ...
-    QString fileLeft;
-    // Written, although cancel was asked for: it came once the file written
-    // in place was whole, too late to keep the old contents.
-    bool cancelCameTooLate = false;
-};

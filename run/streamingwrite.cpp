@@ -4,19 +4,10 @@
 
 #include <utility>
 
-namespace {
-
-StreamingWrite::WriterHook &writerHook()
+StreamingWrite::WriterHook &StreamingWrite::writerHook()
 {
-    static StreamingWrite::WriterHook hook;
+    static WriterHook hook;
     return hook;
-}
-
-} // namespace
-
-void StreamingWrite::setWriterHook(WriterHook hook)
-{
-    writerHook() = std::move(hook);
 }
 
 void StreamingWrite::Progress::advance(int64_t lines, int64_t bytes)
@@ -57,7 +48,7 @@ void StreamingWrite::start()
         m_finished.store(true, std::memory_order_release);
         // Told through the event loop of the object's own thread; a queued call
         // to an object that is gone is dropped with it.
-        QMetaObject::invokeMethod(this, "finishInOwnThread", Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &StreamingWrite::finishInOwnThread, Qt::QueuedConnection);
     });
 }
 

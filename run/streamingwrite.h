@@ -48,19 +48,19 @@ public:
     // The ending; only once isFinished().
     const WriteResult &result() const { return m_result; }
 
-    // Called on every writing thread after each chunk (false) and once the
-    // file is being finished (true); a test stands in for a slow disk or a
-    // crash there. Set before a write starts.
-    using WriterHook = std::function<void(bool finishing)>;
-    static void setWriterHook(WriterHook hook);
-
 signals:
     void finished();
 
-private slots:
+private:
+    // Called on every writing thread after each chunk (false) and once the
+    // file is being finished (true): where a test stands in for a slow disk,
+    // a crash or another program. Set before a write starts.
+    friend class StreamingWriteForTests;
+    using WriterHook = std::function<void(bool finishing)>;
+    static WriterHook &writerHook();
+
     void finishInOwnThread();
 
-private:
     QString m_path;
     RecordStream m_records;
     int64_t m_lineCount;

@@ -80,6 +80,38 @@ private:
     bool m_mounted = false;
 };
 
+// The system's own rule for links in shared folders (fs.protected_symlinks)
+// off while this lives, as it is in many containers; only root may change it.
+class LinksUnprotected
+{
+public:
+    LinksUnprotected()
+    {
+        QFile setting(QString::fromLatin1(Setting));
+        if (!setting.open(QIODevice::ReadOnly))
+            return;
+        m_saved = setting.readAll();
+        setting.close();
+        // A sysctl takes a write only from its start, in a file of its own.
+        m_applied = setting.open(QIODevice::WriteOnly) && setting.write("0\n") == 2;
+    }
+    ~LinksUnprotected()
+    {
+        QFile setting(QString::fromLatin1(Setting));
+        if (m_applied
+            && (!setting.open(QIODevice::WriteOnly) || setting.write(m_saved) != m_saved.size()))
+            qFatal("could not put fs.protected_symlinks back to %s", m_saved.constData());
+    }
+    LinksUnprotected(const LinksUnprotected &) = delete;
+    LinksUnprotected &operator=(const LinksUnprotected &) = delete;
+    bool applied() const { return m_applied; }
+
+private:
+    static constexpr char Setting[] = "/proc/sys/fs/protected_symlinks";
+    QByteArray m_saved;
+    bool m_applied = false;
+};
+
 // Root may write anywhere, so a case about missing rights runs again as the
 // user nobody, as a user meets it: this test program's testCase ("function" or
 // "function:row"), from a copy in folder, where nobody may run it. Returns the

@@ -7,9 +7,12 @@
 #include "containermime.h"
 #include "containermodel.h"
 #include "mainform.h"
+#include "streamingwrite.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 class MainForTests
@@ -54,5 +57,17 @@ public:
     static std::unique_ptr<QMimeData> dragData(const Container &box)
     {
         return std::unique_ptr<QMimeData>(box.dragData());
+    }
+};
+
+// The writer of a run's file, held back or disturbed where a test says.
+class StreamingWriteForTests
+{
+public:
+    // Called on every writing thread after each chunk (false) and once the file
+    // is being finished (true); empty for none. Set before a write starts.
+    static void setWriterHook(std::function<void(bool finishing)> hook)
+    {
+        StreamingWrite::writerHook() = std::move(hook);
     }
 };

@@ -97,7 +97,7 @@ void RunTest::init()
 
 void RunTest::cleanup()
 {
-    StreamingWrite::setWriterHook({});
+    StreamingWriteForTests::setWriterHook({});
     m_ui.reset();
     m_dir.reset();
 }
@@ -434,7 +434,7 @@ void RunTest::largeRunWithItsFile()
 
     QSemaphore finishGate;
     if (slowFinish) {
-        StreamingWrite::setWriterHook([&finishGate](bool finishing) {
+        StreamingWriteForTests::setWriterHook([&finishGate](bool finishing) {
             if (finishing)
                 finishGate.acquire();
         });

@@ -15,6 +15,13 @@
 
 #include "testfiles.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <utility>
+
 namespace {
 
 // The window's settings right after start-up, as far as a run reads them.
@@ -146,7 +153,65 @@ void manyChunks(RunSettings &s)
     s.panels[1].end = "1000";
 }
 
+// What another program or the disk does to the calls that end a save. This
+// program's own renameat2, renameat and fsync come before the C library's, so
+// a row can get in their way while every other call goes to the system.
+struct Interference
+{
+    // Done to the folder once, just before the save's next rename or exchange.
+    std::function<void(const QDir &)> beforeRename;
+    // The file system cannot exchange two names (EINVAL).
+    bool noExchange = false;
+    // Syncing a folder fails (EIO).
+    bool folderSyncFails = false;
+    // Cancel is pressed while a folder is synced.
+    bool cancelInFolderSync = false;
+};
+
+Interference g_interference;
+// Files by name, and what each holds.
+using Contents = QMap<QString, QByteArray>;
+QDir g_folder;
+std::atomic<bool> *g_cancel = nullptr;
+
 } // namespace
+
+Q_DECLARE_METATYPE(Interference)
+
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name): the C library's names.
+extern "C" int renameat2(
+    int fromFolder, const char *from, int toFolder, const char *to, unsigned int flags) noexcept
+{
+    if (g_interference.noExchange && (flags & RENAME_EXCHANGE) != 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (const auto disturb = std::exchange(g_interference.beforeRename, {}))
+        disturb(g_folder);
+    return int(syscall(SYS_renameat2, fromFolder, from, toFolder, to, flags));
+}
+
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name): the C library's names.
+extern "C" int renameat(int fromFolder, const char *from, int toFolder, const char *to) noexcept
+{
+    return renameat2(fromFolder, from, toFolder, to, 0);
+}
+
+extern "C" int fsync(int fd)
+{
+    struct stat info
+    {
+    };
+    if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        if (g_interference.cancelInFolderSync && g_cancel)
+            *g_cancel = true;
+        if (g_interference.folderSyncFails) {
+            errno = EIO;
+            return -1;
+        }
+    }
+    return int(syscall(SYS_fsync, fd));
+}
 
 class RunModuleTest : public QObject
 {
@@ -171,6 +236,8 @@ private slots:
     void recordFileReplacesOldContents();
     void recordFileFailuresKeepTheOldFile_data();
     void recordFileFailuresKeepTheOldFile();
+    void endOfTheSave_data();
+    void endOfTheSave();
     void defaultExtension_data();
     void defaultExtension();
     void cancelledDialogKeepsItsName();
@@ -628,6 +695,95 @@ void RunModuleTest::recordFileFailuresKeepTheOldFile()
     QCOMPARE(contentsOf(readOnly), QByteArray("old"));
     QVERIFY(QDir(dir.filePath("folder")).isEmpty());
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList {"readonly.CTF"});
+}
+
+void RunModuleTest::endOfTheSave_data()
+{
+    QTest::addColumn<Interference>("interference");
+    QTest::addColumn<bool>("existing");
+    QTest::addColumn<WriteOutcome>("outcome");
+    // The whole reason or notice, and what the path holds; <path> stands for it.
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("left");
+    // What the folder holds after the save, name by name.
+    QTest::addColumn<Contents>("after");
+
+    const QByteArray written = QByteArray::fromHex("2252412D58220D0A2252412D59220D0A");
+    const auto swapped = [](const QDir &dir) {
+        QFile::remove(dir.filePath("out.CTF"));
+        writeFile(dir.filePath("out.CTF"), "another program's");
+    };
+    const auto moved = [](const QDir &dir) {
+        QDir(dir).rename("out.CTF", "old.CTF");
+        writeFile(dir.filePath("out.CTF"), "another program's");
+    };
+    QTest::newRow("a file put in the old one's place just before the exchange gets it back")
+        << Interference {swapped} << true << WriteOutcome::Failed
+        << "While Kelvaro was saving, <path> was replaced by another file. Kelvaro left that file "
+           "as it is."
+        << "Kelvaro wrote nothing there; it holds what another program put there"
+        << Contents {{"out.CTF", "another program's"}};
+    QTest::newRow("where names cannot be exchanged, a rename replaces the file")
+        << Interference {{}, true} << true << WriteOutcome::Written << QString() << QString()
+        << Contents {{"out.CTF", written}};
+    QTest::newRow("where names cannot be exchanged, a file put in place just before is told")
+        << Interference {moved, true} << true << WriteOutcome::Failed
+        << "While Kelvaro was saving, another program put a file in place of <path>. Kelvaro's "
+           "new file replaced that one before it could be seen, and the file that was there "
+           "before is no longer at this path."
+        << "it holds the new lines" << Contents {{"old.CTF", Earlier}, {"out.CTF", written}};
+    QTest::newRow("a folder that cannot be synced after the rename is told")
+        << Interference {{}, false, true} << true << WriteOutcome::Failed
+        << "The new lines are in place, but the system could not confirm that their name "
+           "reached the disk: Input/output error."
+        << "it holds the new lines, but after a power cut it may hold the old ones again"
+        << Contents {{"out.CTF", written}};
+    QTest::newRow("Cancel while a new file's name is synced comes too late, and says so")
+        << Interference {{}, false, false, true} << false << WriteOutcome::Written
+        << "Cancel came after the last line was written into <path>, too late to stop the save: "
+           "it holds the new lines, whole."
+        << QString() << Contents {{"out.CTF", written}};
+    QTest::newRow("Cancel while a replaced file's name is synced comes too late, and says so")
+        << Interference {{}, false, false, true} << true << WriteOutcome::Written
+        << "Cancel came after the last line was written into <path>, too late to keep its old "
+           "contents: it holds the new lines, whole."
+        << QString() << Contents {{"out.CTF", written}};
+}
+
+void RunModuleTest::endOfTheSave()
+{
+    QFETCH(Interference, interference);
+    QFETCH(bool, existing);
+    QFETCH(WriteOutcome, outcome);
+    QFETCH(QString, message);
+    QFETCH(QString, left);
+    QFETCH(Contents, after);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("out.CTF");
+    if (existing)
+        QVERIFY(writeFile(path, Earlier));
+    Planned run = planned([](RunSettings &s) {
+        s.counterOptions = {false, true, false};
+        s.fields = {"R", "-", "", ""};
+        s.panels[0] = {true, true, false, "1", "A", "A", "1"};
+        s.panels[1] = {true, true, false, "1", "X", "Y", "1"};
+    });
+    std::atomic<bool> cancel {false};
+    WriteProgress progress;
+    g_folder = QDir(dir.path());
+    g_cancel = &cancel;
+    g_interference = interference;
+    const WriteResult result
+        = streamRecordFile(path, *run.records, run.plan.fileBytes, cancel, progress);
+    g_interference = {};
+    g_cancel = nullptr;
+    message.replace("<path>", QDir::toNativeSeparators(path));
+    QCOMPARE(result.outcome, outcome);
+    QCOMPARE(outcome == WriteOutcome::Written ? result.notice : result.reason, message);
+    QCOMPARE(result.fileLeft, left);
+    QCOMPARE(entriesOf(dir.path()), after.keys());
+    for (auto file = after.cbegin(); file != after.cend(); ++file)
+        QCOMPARE(contentsOf(dir.filePath(file.key())), file.value());
 }
 
 void RunModuleTest::defaultExtension_data()

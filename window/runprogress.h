@@ -2,8 +2,8 @@
 // The dialog that shows a long run's file being written, with Cancel.
 #pragma once
 
+#include "recordfile.h"
 #include "recordstream.h"
-#include "runplan.h"
 
 #include <QBasicTimer>
 #include <QElapsedTimer>
