@@ -6,6 +6,12 @@
 #include <cstddef>
 #include <string_view>
 
+// A byte inside a character, after its lead byte.
+inline bool isUtf8Continuation(char byte)
+{
+    return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
+}
+
 // UTF-16 units of whole UTF-8 characters: one for each lead byte, two for a
 // character beyond the basic plane.
 inline size_t utf16Units(std::string_view utf8)

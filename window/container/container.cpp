@@ -131,7 +131,7 @@ void Container::setLines(std::shared_ptr<const RunLines> lines)
     m_topRow = 0;
     updateScrollBars();
     viewport()->update();
-    notifyTextReplaced(this, m_reader, m_caret);
+    m_events.textReplaced(m_caret);
 }
 
 void Container::clear()
@@ -169,8 +169,8 @@ void Container::selectAll()
     restartBlinking();
     viewport()->update();
     if (m_reader.follow(m_caret))
-        notifyTextReplaced(this, m_reader, m_caret);
-    notifySelection(this, m_reader, std::min(m_anchor, m_caret), std::max(m_anchor, m_caret));
+        m_events.textReplaced(m_caret);
+    m_events.selection(std::min(m_anchor, m_caret), std::max(m_anchor, m_caret));
 }
 
 void Container::selectAllOnFocus()
@@ -193,7 +193,7 @@ void Container::deselect()
     m_anchor = m_caret;
     m_selectedOnFocus = false;
     viewport()->update();
-    notifySelection(this, m_reader, std::min(m_anchor, m_caret), std::max(m_anchor, m_caret));
+    m_events.selection(std::min(m_anchor, m_caret), std::max(m_anchor, m_caret));
 }
 
 void Container::undo()
@@ -305,7 +305,7 @@ void Container::replaceRange(size_t from, size_t to, const std::string &utf8)
 {
     if (from == to && utf8.empty())
         return;
-    notifyRemoval(this, m_reader, from, to);
+    m_events.removal(from, to);
     m_model.replace(from, to, utf8);
     afterEdit(from, to - from, utf8.size(), from + utf8.size());
 }
@@ -358,19 +358,19 @@ void Container::afterEdit(size_t from, size_t removed, size_t inserted, size_t c
     viewport()->update();
     m_reader.edited(from, removed, inserted);
     if (m_reader.follow(m_caret) || (removed == 0 && inserted == 0)) {
-        notifyTextReplaced(this, m_reader, m_caret);
+        m_events.textReplaced(m_caret);
         return;
     }
-    notifyInsertion(this, m_reader, from, from + inserted);
-    notifyCaret(this, m_reader, m_caret);
+    m_events.insertion(from, from + inserted);
+    m_events.caret(m_caret);
 }
 
 void Container::tellCaret()
 {
     if (m_reader.follow(m_caret))
-        notifyTextReplaced(this, m_reader, m_caret);
+        m_events.textReplaced(m_caret);
     else
-        notifyCaret(this, m_reader, m_caret);
+        m_events.caret(m_caret);
 }
 
 int Container::rowHeight() const
@@ -556,14 +556,20 @@ QRect Container::caretRect() const
 
 void Container::ensureCaretVisible()
 {
-    const size_t row = m_model.rowOf(m_caret);
+    ensureVisible(m_caret);
+}
+
+void Container::ensureVisible(size_t offset)
+{
+    offset = std::min(offset, m_model.size());
+    const size_t row = m_model.rowOf(offset);
     const auto rows = size_t(visibleRows());
     if (row < m_topRow)
         scrollTo(row);
     else if (row >= m_topRow + rows)
         scrollTo(row - rows + 1);
 
-    const int x = xOf(m_caret);
+    const int x = xOf(offset);
     noteWidth(row, x);
     QScrollBar *horizontal = horizontalScrollBar();
     const int room = viewport()->width() - 2 * Margin;
@@ -775,7 +781,7 @@ void Container::moveCaret(size_t to, bool extend)
         m_primary.start(0, this);
     tellCaret();
     if (wasSelected || hasSelectedText())
-        notifySelection(this, m_reader, std::min(m_anchor, m_caret), std::max(m_anchor, m_caret));
+        m_events.selection(std::min(m_anchor, m_caret), std::max(m_anchor, m_caret));
 }
 
 bool Container::event(QEvent *event)

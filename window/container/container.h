@@ -3,6 +3,7 @@
 // them, and stays as quick with millions of lines as with ten.
 #pragma once
 
+#include "containerevents.h"
 #include "containermodel.h"
 #include "readerwindow.h"
 #include "rowstretches.h"
@@ -45,9 +46,8 @@ public:
     void clear();
 
     const ContainerModel &model() const { return m_model; }
-    // What a screen reader is shown of the text; tests lower its limits.
+    // What a screen reader is shown of the text.
     const ReaderWindow &readerWindow() const { return m_reader; }
-    ReaderWindow &readerWindow() { return m_reader; }
     // The whole text; as large as the text, so for small texts.
     QString toPlainText() const;
     QString selectedText() const;
@@ -69,6 +69,8 @@ public:
     // drawn there, as painted: what a screen reader points at.
     size_t offsetAt(QPoint viewportPoint) const;
     QRect characterRect(size_t offset) const;
+    // Scrolls the character at offset into view, the caret left where it is.
+    void ensureVisible(size_t offset);
 
     void undo();
     void redo();
@@ -179,7 +181,10 @@ private:
     void restartBlinking();
 
     ContainerModel m_model;
+    // Tests lower the window's limit to reach it with small texts.
+    friend class ReaderWindowForTests;
     ReaderWindow m_reader {m_model};
+    ContainerEvents m_events {this, m_reader};
     size_t m_anchor = 0;
     size_t m_caret = 0;
     // Where Up and Down try to keep the caret, in pixels from the row's start.
