@@ -5,8 +5,6 @@
 #include "codepage.h"
 #include "countertexts.h"
 
-#include <QCoreApplication>
-
 #include <limits>
 
 namespace {
@@ -54,15 +52,4 @@ bool measureRun(RunPlan &plan, int counterCount, size_t newLineBytes)
     plan.textBytes = static_cast<int64_t>(text);
     plan.fileBytes = fileHasBytes ? static_cast<int64_t>(file) : 0;
     return true;
-}
-
-QString counterName(int counter)
-{
-    const char *const places[] = {QT_TRANSLATE_NOOP("RunModule", "the left panel"),
-        QT_TRANSLATE_NOOP("RunModule", "the middle panel"),
-        QT_TRANSLATE_NOOP("RunModule", "the right panel")};
-    Q_ASSERT(counter >= 1 && counter <= 3);
-    return QCoreApplication::translate("RunModule", "Counter %1 (%2)")
-        .arg(counter)
-        .arg(QCoreApplication::translate("RunModule", places[counter - 1]));
 }

@@ -32,10 +32,6 @@ struct RunPlan
 // unset, when the text or the file would pass the largest 64-bit size.
 bool measureRun(RunPlan &plan, int counterCount, size_t newLineBytes);
 
-// Counter 1 to 3 as the messages name it: every panel's caption reads
-// "Counter 1", so the name says where its panel stands.
-QString counterName(int counter);
-
 enum class WriteOutcome { Written, Cancelled, Failed };
 
 struct WriteResult

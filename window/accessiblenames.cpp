@@ -2,7 +2,7 @@
 // One table of accessible names, applied as each control is made.
 #include "accessiblenames.h"
 
-#include "runplan.h"
+#include "runmodule.h"
 
 #include <QAccessibleWidget>
 #include <QCoreApplication>

@@ -341,9 +341,10 @@ void Main::Command1_Click()
 {
     const RunSettings settings = readSettings();
     m_module.ReadCounterCount(settings.counterOptions);
-    const std::variant<RunPlan, QString> planned = m_module.planRun(settings);
-    if (const QString *problem = std::get_if<QString>(&planned)) {
-        warn(*problem);
+    const std::variant<RunPlan, Refusal> planned = m_module.planRun(settings);
+    if (const Refusal *refusal = std::get_if<Refusal>(&planned)) {
+        warn(refusal->message);
+        focusBox(refusal->box);
         return;
     }
     const RunPlan &plan = std::get<RunPlan>(planned);
@@ -546,4 +547,32 @@ RunSettings Main::readSettings() const
 void Main::warn(const QString &message)
 {
     QMessageBox::warning(this, tr("Kelvaro"), message);
+}
+
+void Main::focusBox(const SettingBox &box)
+{
+    const ControlArray<QLineEdit> *boxes = nullptr;
+    switch (box.kind) {
+    case SettingBox::None:
+        return;
+    case SettingBox::Field:
+        boxes = &Text5;
+        break;
+    case SettingBox::PadWidth:
+        boxes = &Text1;
+        break;
+    case SettingBox::StartCount:
+        boxes = &Text2;
+        break;
+    case SettingBox::EndCount:
+        boxes = &Text3;
+        break;
+    case SettingBox::Step:
+        boxes = &Text4;
+        break;
+    }
+    QLineEdit *target = (*boxes)(box.index);
+    SSTab1->showPageOf(target);
+    // Its text selected as the focus arrives, so that typing replaces it.
+    target->setFocus(Qt::OtherFocusReason);
 }

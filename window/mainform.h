@@ -74,6 +74,8 @@ private:
     void startEndKeyPress(QLineEdit *box, int index, int16_t &keyAscii);
     RunSettings readSettings() const;
     void warn(const QString &message);
+    // Puts the focus, and the user, in the box a refused run's message names.
+    void focusBox(const SettingBox &box);
 
     RunModule m_module;
     int m_progressDelayMs = 300;
