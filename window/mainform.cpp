@@ -8,6 +8,7 @@
 #include "controllayout.h"
 #include "frame.h"
 #include "keyfilters.h"
+#include "menukey.h"
 #include "runprogress.h"
 #include "savedialog.h"
 #include "scrollingform.h"
@@ -88,6 +89,7 @@ Main::Main(QWidget *parent)
 {
     installWindowRole();
     installContainerAccessibility();
+    installMenuKey();
     setObjectName(QStringLiteral("Main"));
     setWindowTitle(QStringLiteral("Kelvaro"));
     setWindowIcon(QIcon(QStringLiteral(":/kelvaro/org.kelvaro.Kelvaro.svg")));

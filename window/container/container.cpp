@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QFocusEvent>
 #include <QGuiApplication>
 #include <QInputMethodEvent>
@@ -1027,15 +1028,18 @@ void Container::contextMenuEvent(QContextMenuEvent *event)
     };
     const bool selected = hasSelectedText();
     const QMimeData *clipboard = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
-    add(tr("&Undo"), QKeySequence::Undo, m_model.canUndo(), &Container::undo);
-    add(tr("&Redo"), QKeySequence::Redo, m_model.canRedo(), &Container::redo);
+    // The texts of the other boxes' menus, so that Qt's translations serve both.
+    const auto text
+        = [](const char *source) { return QCoreApplication::translate("QLineEdit", source); };
+    add(text("&Undo"), QKeySequence::Undo, m_model.canUndo(), &Container::undo);
+    add(text("&Redo"), QKeySequence::Redo, m_model.canRedo(), &Container::redo);
     menu.addSeparator();
-    add(tr("Cu&t"), QKeySequence::Cut, selected, &Container::cut);
-    add(tr("&Copy"), QKeySequence::Copy, selected, &Container::copy);
-    add(tr("&Paste"), QKeySequence::Paste, clipboard && clipboard->hasText(), &Container::paste);
-    add(tr("Delete"), QKeySequence::Delete, selected, &Container::deleteSelection);
+    add(text("Cu&t"), QKeySequence::Cut, selected, &Container::cut);
+    add(text("&Copy"), QKeySequence::Copy, selected, &Container::copy);
+    add(text("&Paste"), QKeySequence::Paste, clipboard && clipboard->hasText(), &Container::paste);
+    add(text("Delete"), QKeySequence::Delete, selected, &Container::deleteSelection);
     menu.addSeparator();
-    add(tr("Select All"), QKeySequence::SelectAll, m_model.size() > 0, &Container::selectAll);
+    add(text("Select All"), QKeySequence::SelectAll, m_model.size() > 0, &Container::selectAll);
     menu.exec(event->globalPos());
 }
 
