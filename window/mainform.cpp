@@ -29,6 +29,7 @@
 #include <QScreen>
 #include <QTabBar>
 
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -74,6 +75,20 @@ void keepTabStopOnSelection(QRadioButton *option)
     };
     follow(option->isChecked());
     QObject::connect(option, &QRadioButton::toggled, option, follow);
+}
+
+// The colour of the two, black and white, that stands out more against the
+// background, by WCAG's contrast.
+QColor contrastingWith(const QColor &background)
+{
+    const auto linear = [](double channel) {
+        return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+    };
+    const double luminance = 0.2126 * linear(background.redF())
+        + 0.7152 * linear(background.greenF()) + 0.0722 * linear(background.blueF());
+    // Black's contrast, (L + 0.05) / 0.05, against white's, 1.05 / (L + 0.05).
+    return (luminance + 0.05) * (luminance + 0.05) >= 0.05 * 1.05 ? QColor(Qt::black)
+                                                                  : QColor(Qt::white);
 }
 
 void setUpTextBox(QLineEdit *box)
@@ -128,8 +143,15 @@ void Main::createControls(QWidget *form)
         Picture1, QStringLiteral("CBExit"), QStringLiteral("&Exit"), {5040, 0, 852, 372}, 71);
     // Enter presses the button that has the focus, as Space does; outside a
     // dialog no button is the default, so Enter in a box and Escape press none.
-    for (QPushButton *button : {Command1, Command2, CBExit})
+    // Styles draw a button's focus frame in the highlight colour, which is the
+    // strip's own: the buttons take black or white for it instead.
+    QPalette buttons = Command1->palette();
+    buttons.setColor(QPalette::Highlight,
+        contrastingWith(Picture1->palette().color(Picture1->backgroundRole())));
+    for (QPushButton *button : {Command1, Command2, CBExit}) {
         button->setAutoDefault(true);
+        button->setPalette(buttons);
+    }
 
     MainFrame
         = layout.add<Frame>(form, QStringLiteral("MainFrame"), QString(), {0, 480, 6132, 6732});
