@@ -11,6 +11,7 @@
 #include "menukey.h"
 #include "runprogress.h"
 #include "savedialog.h"
+#include "screenfit.h"
 #include "scrollingform.h"
 #include "selectonfocus.h"
 #include "tabcontrol.h"
@@ -118,6 +119,7 @@ Main::Main(QWidget *parent)
     const QSize designed(pixels(6144), pixels(7080));
     QWidget *form = addScrollingForm(this, designed);
     resize(designed.boundedTo(screen()->availableSize()));
+    fitToScreenWhenShown(this);
 
     createControls(form);
     connectHandlers();
