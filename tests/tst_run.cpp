@@ -3,12 +3,14 @@
 #include "windowdriver.h"
 
 #include "container.h"
+#include "savedialog.h"
 #include "streamingwrite.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -16,6 +18,7 @@
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include "testfiles.h"
 
@@ -62,6 +65,7 @@ class RunTest : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -69,6 +73,7 @@ private slots:
     void lines();
     void sixteenByteFile();
     void printToFileUnticked();
+    void saveDialogKeepsNoSettings();
     void everyRunWholeInTheContainer();
     void cancelWritesNoFile();
     void existingFileIsReplaced();
@@ -85,7 +90,15 @@ private slots:
 private:
     std::unique_ptr<WindowDriver> m_ui;
     std::unique_ptr<QTemporaryDir> m_dir;
+    QTemporaryDir m_config;
 };
+
+void RunTest::initTestCase()
+{
+    // Where Qt keeps a user's settings, before anything reads them.
+    QVERIFY(m_config.isValid());
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
+}
 
 void RunTest::init()
 {
@@ -187,6 +200,23 @@ void RunTest::printToFileUnticked()
     QCOMPARE(m_ui->saveDialogsShown(), 0);
     QCOMPARE(m_ui->container()->model().rowCount(), size_t(12));
     QVERIFY(QDir(m_dir->path()).isEmpty());
+}
+
+void RunTest::saveDialogKeepsNoSettings()
+{
+    // Qt's own Save dialog, cancelled as soon as it shows.
+    m_ui->window().CommonDialog1.setPresenter(
+        [this](const CommonDialog &settings) { return showSaveDialog(&m_ui->window(), settings); });
+    QTimer canceller;
+    connect(&canceller, &QTimer::timeout, [] {
+        if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget()))
+            dialog->reject();
+    });
+    canceller.start(10);
+    m_ui->pressDoIt();
+    QCOMPARE(m_ui->container()->model().rowCount(), size_t(12));
+    QCOMPARE(
+        QDir(m_config.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
 }
 
 void RunTest::everyRunWholeInTheContainer()
