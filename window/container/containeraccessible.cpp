@@ -10,8 +10,6 @@
 #include <QScrollBar>
 #include <QTextBoundaryFinder>
 
-#include <climits>
-
 namespace {
 
 // Words, sentences and characters are looked for this far around an offset:
@@ -50,7 +48,7 @@ QString describe(const Container &container)
 
 // Offsets are UTF-16 code units, as Qt counts them, in the window of the text
 // that the view keeps for a screen reader (readerwindow.h): the whole text
-// while it fits an int.
+// while it is no longer than a reader is shown at once.
 class ContainerAccessible : public QAccessibleWidget,
                             public QAccessibleTextInterface,
                             public QAccessibleEditableTextInterface
