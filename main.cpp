@@ -8,8 +8,10 @@
 #include <QCommandLineParser>
 #include <QLocale>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 int main(int argc, char *argv[])
 {
@@ -40,9 +42,20 @@ int main(int argc, char *argv[])
     }
     if (parser.isSet(help) || parser.isSet(version)) {
         const QCoreApplication terminal(argc, argv);
-        if (parser.isSet(help))
-            parser.showHelp();
-        parser.showVersion();
+        const bool helps = parser.isSet(help);
+        const QByteArray text
+            = (helps ? parser.helpText()
+                     : QStringLiteral("%1 %2\n").arg(QCoreApplication::applicationName(),
+                         QCoreApplication::applicationVersion()))
+                  .toLocal8Bit();
+        // Output that cannot be written (a full disk) is a failure, said once.
+        if (std::fwrite(text.constData(), 1, size_t(text.size()), stdout) != size_t(text.size())
+            || std::fflush(stdout) != 0) {
+            std::fprintf(stderr, "kelvaro: cannot write the %s: %s\n", helps ? "help" : "version",
+                std::strerror(errno));
+            return EXIT_FAILURE;
+        }
+        return EXIT_SUCCESS;
     }
 
     if (const std::optional<std::string> problem = unreachableDisplay()) {

@@ -57,7 +57,7 @@ RunSettings settingsOf(const Workload &workload)
     return settings;
 }
 
-std::variant<RunPlan, QString> plannedRun(RunModule &module, const RunSettings &settings)
+std::variant<RunPlan, Refusal> plannedRun(RunModule &module, const RunSettings &settings)
 {
     module.NewLine = "\r\n";
     module.ReadCounterCount(settings.counterOptions);
@@ -66,9 +66,9 @@ std::variant<RunPlan, QString> plannedRun(RunModule &module, const RunSettings &
 
 RunPlan acceptedRun(RunModule &module, const RunSettings &settings)
 {
-    std::variant<RunPlan, QString> plan = plannedRun(module, settings);
-    if (const QString *refusal = std::get_if<QString>(&plan))
-        throw Failure(QStringLiteral("planRun refused the run: ") + *refusal);
+    std::variant<RunPlan, Refusal> plan = plannedRun(module, settings);
+    if (const Refusal *refusal = std::get_if<Refusal>(&plan))
+        throw Failure(QStringLiteral("planRun refused the run: ") + refusal->message);
     return std::get<RunPlan>(std::move(plan));
 }
 
@@ -85,8 +85,8 @@ double runCore(const Workload &workload, const QString &path)
     const RunSettings settings = settingsOf(workload);
     RunModule module;
     const Clock::time_point start = Clock::now();
-    const std::variant<RunPlan, QString> plan = plannedRun(module, settings);
-    if (std::holds_alternative<QString>(plan))
+    const std::variant<RunPlan, Refusal> plan = plannedRun(module, settings);
+    if (std::holds_alternative<Refusal>(plan))
         throw Failure(workload.name + ": planRun refused the run");
     const RunPlan &accepted = std::get<RunPlan>(plan);
     module.BuildLines(accepted);

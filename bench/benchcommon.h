@@ -52,7 +52,7 @@ int64_t lineCount(const Workload &workload);
 // The settings the window would read once the workload's boxes are set.
 RunSettings settingsOf(const Workload &workload);
 // Reads the settings into module and plans the run, as "Do IT" does.
-std::variant<RunPlan, QString> plannedRun(RunModule &module, const RunSettings &settings);
+std::variant<RunPlan, Refusal> plannedRun(RunModule &module, const RunSettings &settings);
 // The same, failing when planRun refuses the run.
 RunPlan acceptedRun(RunModule &module, const RunSettings &settings);
 // The run's records, made on the fly; fails when a field has no Windows-1252 byte.

@@ -368,7 +368,7 @@ void checkPlan(const Run &run, bool printToFile)
     module.ReadCounterCount(settings.counterOptions);
     if (module.CounterCount != run.counterCount)
         fault("the options chose %d counters, expected %d", module.CounterCount, run.counterCount);
-    const std::variant<RunPlan, QString> result = module.planRun(settings);
+    const std::variant<RunPlan, Refusal> result = module.planRun(settings);
 
     bool anyEmpty = false;
     int64_t widestLine = 2;
@@ -391,11 +391,11 @@ void checkPlan(const Run &run, bool printToFile)
     const bool surelyFits
         = fits && static_cast<double>(widestLine) * static_cast<double>(run.lineCount) <= 0x1p62;
 
-    if (const QString *problem = std::get_if<QString>(&result)) {
+    if (const Refusal *refusal = std::get_if<Refusal>(&result)) {
         if (surelyFits)
             fault("planRun refused a run of %lld lines and %lld bytes: %s",
                 static_cast<long long>(run.lineCount), static_cast<long long>(run.textBytes),
-                problem->toStdString().c_str());
+                refusal->message.toStdString().c_str());
         return;
     }
     if (!fits)

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string_view>
 
-// A byte that goes on with a character rather than starting one.
+// A byte inside a character, after its lead byte.
 inline bool isUtf8Continuation(char byte)
 {
     return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;

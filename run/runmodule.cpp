@@ -52,59 +52,83 @@ std::optional<char32_t> firstWithoutCode(const QString &text)
     return static_cast<char32_t>(*found);
 }
 
+// What the messages call each box of a panel.
+QString boxName(SettingBox::Kind kind)
+{
+    switch (kind) {
+    case SettingBox::PadWidth:
+        return RunModule::tr("pad width");
+    case SettingBox::StartCount:
+        return RunModule::tr("Start Count");
+    case SettingBox::EndCount:
+        return RunModule::tr("End Count");
+    case SettingBox::Step:
+        return RunModule::tr("Step");
+    case SettingBox::None:
+    case SettingBox::Field:
+        break;
+    }
+    return {};
+}
+
 // Reads one counter panel's boxes, keeping the first problem it meets.
 class PanelReader
 {
 public:
-    explicit PanelReader(int counter)
-        : m_counter(counterName(counter))
+    explicit PanelReader(int panel)
+        : m_panel(panel)
+        , m_counter(counterName(panel + 1))
     { }
 
-    int16_t number(const QString &text, const QString &box)
+    int16_t number(const QString &text, SettingBox::Kind box)
     {
         if (failed())
             return 0;
         const std::optional<int16_t> value = readLeadingNumber(text.toStdString());
         if (!value) {
-            fail(RunModule::tr("Counter %1: the %2 box reads %3, which is outside -32768 to "
-                               "32767. Type a number in that range.")
-                     .arg(m_counter, box, quoted(text)));
+            fail(box,
+                RunModule::tr("%1: the %2 box reads %3, which is outside -32768 to 32767. Type a "
+                              "number in that range.")
+                    .arg(m_counter, boxName(box), quoted(text)));
         }
         return value.value_or(0);
     }
 
-    int16_t characterCode(const QString &text, const QString &box)
+    int16_t characterCode(const QString &text, SettingBox::Kind box)
     {
         if (failed())
             return 0;
         const std::optional<char32_t> character = firstCharacter(text);
         if (!character) {
-            fail(RunModule::tr("Counter %1 is an Alpha counter, but its %2 box is empty. Type a "
-                               "letter or a digit into it.")
-                     .arg(m_counter, box));
+            fail(box,
+                RunModule::tr("%1 is an Alpha counter, but its %2 box is empty. Type a letter or a "
+                              "digit into it.")
+                    .arg(m_counter, boxName(box)));
             return 0;
         }
         const std::optional<uint8_t> code = ansiCode(*character);
         if (!code) {
-            fail(RunModule::tr("Counter %1: the %2 box begins with %3, which has no code in the "
-                               "Windows-1252 code page. Type a letter or a digit instead.")
-                     .arg(m_counter, box, describeCharacter(*character)));
+            fail(box,
+                RunModule::tr("%1: the %2 box begins with %3, which has no code in the "
+                              "Windows-1252 code page. Type a letter or a digit instead.")
+                    .arg(m_counter, boxName(box), describeCharacter(*character)));
             return 0;
         }
         return *code;
     }
 
-    void fail(const QString &problem)
+    void fail(SettingBox::Kind box, const QString &problem)
     {
         if (!failed())
-            m_problem = problem;
+            m_refusal = {problem, {box, m_panel}};
     }
-    bool failed() const { return !m_problem.isEmpty(); }
-    const QString &problem() const { return m_problem; }
+    bool failed() const { return !m_refusal.message.isEmpty(); }
+    const Refusal &refusal() const { return m_refusal; }
 
 private:
+    int m_panel;
     QString m_counter;
-    QString m_problem;
+    Refusal m_refusal;
 };
 
 QString valueText(int16_t value, bool alpha)
@@ -115,48 +139,58 @@ QString valueText(int16_t value, bool alpha)
     return RunModule::tr("“%1”").arg(QString::fromUcs4(&character, 1));
 }
 
-std::variant<CounterSettings, QString> readCounter(const CounterPanel &panel, int counter)
+std::variant<CounterSettings, Refusal> readCounter(const CounterPanel &panel, int index)
 {
     CounterSettings settings;
     settings.alpha = panel.alpha;
     settings.up = panel.up;
     settings.padded = panel.padded;
-    PanelReader read(counter);
-    const QString startBox = RunModule::tr("Start Count");
-    const QString endBox = RunModule::tr("End Count");
+    PanelReader read(index);
     if (panel.alpha) {
-        settings.start = read.characterCode(panel.start, startBox);
-        settings.end = read.characterCode(panel.end, endBox);
+        settings.start = read.characterCode(panel.start, SettingBox::StartCount);
+        settings.end = read.characterCode(panel.end, SettingBox::EndCount);
     } else {
-        settings.start = read.number(panel.start, startBox);
-        settings.end = read.number(panel.end, endBox);
+        settings.start = read.number(panel.start, SettingBox::StartCount);
+        settings.end = read.number(panel.end, SettingBox::EndCount);
         // The width box counts only for a padded number; elsewhere it is not
         // used, and it may well be hidden.
         if (panel.padded)
-            settings.width = read.number(panel.width, RunModule::tr("pad width"));
+            settings.width = read.number(panel.width, SettingBox::PadWidth);
     }
-    settings.step = read.number(panel.step, RunModule::tr("Step"));
+    settings.step = read.number(panel.step, SettingBox::Step);
     if (read.failed())
-        return read.problem();
+        return read.refusal();
 
     if (counterValueCount(settings.start, settings.end, settings.step, settings.up) == 0) {
         const QString from = valueText(settings.start, settings.alpha);
         const QString to = valueText(settings.end, settings.alpha);
+        const SettingBox endCount {SettingBox::EndCount, index};
         if (settings.up) {
-            return RunModule::tr("Counter %1 counts up from %2, but its End Count %3 lies below "
-                                 "that, so it makes no value. Choose “Down”, or make the End "
-                                 "Count at least %2.")
-                .arg(counterName(counter), from, to);
+            return Refusal {RunModule::tr("%1 counts up from %2, but its End Count %3 lies below "
+                                          "that, so it makes no value. Choose “Down”, or make "
+                                          "the End Count at least %2.")
+                                .arg(counterName(index + 1), from, to),
+                endCount};
         }
-        return RunModule::tr("Counter %1 counts down from %2, but its End Count %3 lies above "
-                             "that, so it makes no value. Choose “UP”, or make the End Count at "
-                             "most %2.")
-            .arg(counterName(counter), from, to);
+        return Refusal {RunModule::tr("%1 counts down from %2, but its End Count %3 lies above "
+                                      "that, so it makes no value. Choose “UP”, or make the End "
+                                      "Count at most %2.")
+                            .arg(counterName(index + 1), from, to),
+            endCount};
     }
     return settings;
 }
 
 } // namespace
+
+QString counterName(int counter)
+{
+    const char *const places[] = {QT_TRANSLATE_NOOP("RunModule", "the left panel"),
+        QT_TRANSLATE_NOOP("RunModule", "the middle panel"),
+        QT_TRANSLATE_NOOP("RunModule", "the right panel")};
+    Q_ASSERT(counter >= 1 && counter <= 3);
+    return RunModule::tr("Counter %1 (%2)").arg(counter).arg(RunModule::tr(places[counter - 1]));
+}
 
 void RunModule::ReadCounterCount(const std::array<bool, 3> &counterOptions)
 {
@@ -166,15 +200,15 @@ void RunModule::ReadCounterCount(const std::array<bool, 3> &counterOptions)
     }
 }
 
-std::variant<RunPlan, QString> RunModule::planRun(const RunSettings &settings) const
+std::variant<RunPlan, Refusal> RunModule::planRun(const RunSettings &settings) const
 {
     RunPlan plan;
     for (int k = 0; k < CounterCount; ++k) {
         const auto index = static_cast<size_t>(k);
-        const std::variant<CounterSettings, QString> counter
-            = readCounter(settings.panels[index], k + 1);
-        if (const QString *problem = std::get_if<QString>(&counter))
-            return *problem;
+        const std::variant<CounterSettings, Refusal> counter
+            = readCounter(settings.panels[index], k);
+        if (const Refusal *refusal = std::get_if<Refusal>(&counter))
+            return *refusal;
         plan.counters[index] = std::get<CounterSettings>(counter);
     }
     for (size_t j = 0; j < plan.fields.size(); ++j)
@@ -192,26 +226,32 @@ std::variant<RunPlan, QString> RunModule::planRun(const RunSettings &settings) c
         return tr("%1 EB").arg(QLocale().toString(static_cast<double>(bytes / 1e18L), 'f', 1));
     };
     if (measure.excess == RunMeasure::Excess::Text) {
-        return tr("This run would make %1 of text, %2 more than the Container or any file can "
-                  "hold (%3). Use shorter fields, a smaller pad width or fewer lines.")
-            .arg(sizeText(measure.bytes), sizeText(measure.bytes - Largest), sizeText(Largest));
+        return Refusal {
+            tr("This run would make %1 of text, %2 more than the Container or any file can "
+               "hold (%3). Use shorter fields, a smaller pad width or fewer lines.")
+                .arg(sizeText(measure.bytes), sizeText(measure.bytes - Largest), sizeText(Largest)),
+            SettingBox {}};
     }
 
     if (!settings.printToFile)
         return plan;
     if (measure.excess == RunMeasure::Excess::File) {
-        return tr("This run's file would hold %1, %2 more than any file can hold (%3). Untick "
-                  "“print to file” to fill only the Container, or use shorter fields, a smaller "
-                  "pad width or fewer lines.")
-            .arg(sizeText(measure.bytes), sizeText(measure.bytes - Largest), sizeText(Largest));
+        return Refusal {
+            tr("This run's file would hold %1, %2 more than any file can hold (%3). Untick "
+               "“print to file” to fill only the Container, or use shorter fields, a smaller "
+               "pad width or fewer lines.")
+                .arg(sizeText(measure.bytes), sizeText(measure.bytes - Largest), sizeText(Largest)),
+            SettingBox {}};
     }
     for (int j = 0; j <= CounterCount; ++j) {
         if (const std::optional<char32_t> character
             = firstWithoutCode(settings.fields[static_cast<size_t>(j)])) {
-            return tr("Field %1 holds the character %2, which a Windows-1252 file cannot hold. "
-                      "Remove it, or untick “print to file” to fill only the Container.")
-                .arg(j + 1)
-                .arg(describeCharacter(*character));
+            return Refusal {tr("Field %1 holds the character %2, which a Windows-1252 file "
+                               "cannot hold. Remove it, or untick “print to file” to fill only "
+                               "the Container.")
+                                .arg(j + 1)
+                                .arg(describeCharacter(*character)),
+                {SettingBox::Field, j}};
         }
     }
     return plan;

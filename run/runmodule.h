@@ -41,6 +41,33 @@ struct RunSettings
     bool printToFile = false;
 };
 
+// Counter 1 to 3 as the messages name it: every panel's caption reads
+// "Counter 1", so the name says where its panel stands: "Counter 2 (the
+// middle panel)".
+QString counterName(int counter);
+
+// The box whose text a refused run's message is about, for the window to put
+// the focus in; None when the message names no box.
+struct SettingBox
+{
+    enum Kind { None, Field, PadWidth, StartCount, EndCount, Step };
+    Kind kind = None;
+    // The field, 0 to 3, or the counter panel, 0 to 2.
+    int index = 0;
+
+    bool operator==(const SettingBox &other) const
+    {
+        return kind == other.kind && index == other.index;
+    }
+};
+
+// Why a run cannot be made, in a sentence or two, and the box to mend.
+struct Refusal
+{
+    QString message;
+    SettingBox box;
+};
+
 // The values that live as long as the program, and the steps of a run.
 class RunModule
 {
@@ -57,9 +84,9 @@ public:
     void ReadCounterCount(const std::array<bool, 3> &counterOptions);
 
     // Reads every setting the run will use, for CounterCount counters, and
-    // measures the run. Returns the message for the first one that cannot be
+    // measures the run. Returns the refusal for the first one that cannot be
     // run; nothing has been changed then.
-    std::variant<RunPlan, QString> planRun(const RunSettings &settings) const;
+    std::variant<RunPlan, Refusal> planRun(const RunSettings &settings) const;
 
     // Sets LineList to the run's lines. It makes none of them: its memory is
     // the counters' texts, whatever the number of lines.

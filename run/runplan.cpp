@@ -6,8 +6,6 @@
 #include "countertexts.h"
 #include "recordstream.h"
 
-#include <QCoreApplication>
-
 #include <limits>
 
 namespace {
@@ -59,15 +57,4 @@ RunMeasure measureRun(RunPlan &plan, int counterCount, size_t newLineBytes)
     }
     plan.fileBytes = fileHasBytes ? static_cast<int64_t>(file) : 0;
     return {};
-}
-
-QString counterName(int counter)
-{
-    const char *const places[] = {QT_TRANSLATE_NOOP("RunModule", "the left panel"),
-        QT_TRANSLATE_NOOP("RunModule", "the middle panel"),
-        QT_TRANSLATE_NOOP("RunModule", "the right panel")};
-    Q_ASSERT(counter >= 1 && counter <= 3);
-    return QCoreApplication::translate("RunModule", "Counter %1 (%2)")
-        .arg(counter)
-        .arg(QCoreApplication::translate("RunModule", places[counter - 1]));
 }

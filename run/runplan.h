@@ -36,7 +36,3 @@ struct RunMeasure
 // unset; a file too large, for a text that fits, leaves fileBytes 0: such a
 // run can fill the Container, but not a file.
 RunMeasure measureRun(RunPlan &plan, int counterCount, size_t newLineBytes);
-
-// Counter 1 to 3 as the messages name it: every panel's caption reads
-// "Counter 1", so the name says where its panel stands.
-QString counterName(int counter);

@@ -4,11 +4,14 @@
 #pragma once
 
 #include "container.h"
+#include "containerevents.h"
 #include "containermime.h"
 #include "containermodel.h"
 #include "mainform.h"
+#include "readerwindow.h"
 #include "streamingwrite.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -51,8 +54,6 @@ public:
     static void setCopyLimit(Container &box, size_t bytes) { box.m_copyLimit = bytes; }
     // Takes effect with the next lines shown.
     static void setScrollLimit(Container &box, std::uint64_t limit) { box.m_scrollLimit = limit; }
-    // Whose limits tests lower to reach a window of a small text.
-    static ReaderWindow &readerWindow(Container &box) { return box.m_reader; }
     // What a drag of the selection carries.
     static std::unique_ptr<QMimeData> dragData(const Container &box)
     {
@@ -70,4 +71,21 @@ public:
     {
         StreamingWrite::writerHook() = std::move(hook);
     }
+};
+
+class ReaderWindowForTests
+{
+public:
+    // The most a screen reader is shown of the Container's text at once,
+    // lowered so that a text of a few thousand bytes is shown as a window.
+    static void setReply(Container &container, size_t units) { container.m_reader.m_reply = units; }
+};
+
+class ContainerEventsForTests
+{
+public:
+    using Sink = ContainerEvents::Sink;
+    // The Container's events for a screen reader go to the sink instead, also
+    // when no reader listens; nullptr gives them back to Qt.
+    static void setSink(Sink sink) { ContainerEvents::s_sink = sink; }
 };

@@ -3,7 +3,6 @@
 #include "windowdriver.h"
 
 #include "container.h"
-#include "containerevents.h"
 #include "runlines.h"
 #include "testseams.h"
 
@@ -213,6 +212,8 @@ void pressBesidePlainTextEdit(Container *box, const QStringList &steps)
 // What the Container told a screen reader: each event's type and the length
 // of the text it carried.
 QList<std::pair<QAccessible::Event, qsizetype>> sentToScreenReader;
+// The descriptions it announced, as it announced them.
+QStringList heardDescriptions;
 
 void recordAccessibleEvent(QAccessibleEvent *event)
 {
@@ -224,7 +225,24 @@ void recordAccessibleEvent(QAccessibleEvent *event)
     else if (event->type() == QAccessible::TextUpdated)
         carried = static_cast<QAccessibleTextUpdateEvent *>(event)->textInserted().size();
     sentToScreenReader.append({event->type(), carried});
+    if (event->type() == QAccessible::DescriptionChanged)
+        heardDescriptions << event->accessibleInterface()->text(QAccessible::Description);
 }
+
+// Records what the Container tells a screen reader while it lives.
+class Recording
+{
+public:
+    Recording()
+    {
+        sentToScreenReader.clear();
+        heardDescriptions.clear();
+        ContainerEventsForTests::setSink(recordAccessibleEvent);
+    }
+    ~Recording() { ContainerEventsForTests::setSink(nullptr); }
+    Recording(const Recording &) = delete;
+    Recording &operator=(const Recording &) = delete;
+};
 
 QPoint rowPoint(Container *box, int row, int x)
 {
@@ -293,8 +311,12 @@ private slots:
     void aRowWiderThanAnIntIsShownToItsEnd();
     void contextMenuOffersTheEditCommands();
     void screenReaderReadsRowsCaretAndSelection();
+    void screenReaderHearsEveryDescription_data();
+    void screenReaderHearsEveryDescription();
     void screenReaderIsToldRowsNotTextOfALargeText();
-    void screenReaderReadsAWindowOfATextTooLongToCount();
+    void screenReaderReadsAWindowOfALargeText();
+    void screenReaderReadsOnPastTheWindowsEdge_data();
+    void screenReaderReadsOnPastTheWindowsEdge();
 
 private:
     std::unique_ptr<WindowDriver> m_ui;
@@ -1093,6 +1115,17 @@ void ContainerTest::screenReaderReadsRowsCaretAndSelection()
     QCOMPARE(
         text->textAtOffset(7, QAccessible::WordBoundary, &start, &end), QStringLiteral("abcdef"));
     QCOMPARE(text->textAtOffset(7, QAccessible::CharBoundary, &start, &end), QStringLiteral("c"));
+    // A row's carriage return and line feed are one character, wherever a
+    // reader asks within it or steps onto it.
+    for (const auto &[offset, step] : {std::pair(3, 0), {4, 0}, {2, 1}, {5, -1}}) {
+        const QString character = step == 0
+            ? text->textAtOffset(offset, QAccessible::CharBoundary, &start, &end)
+            : step > 0 ? text->textAfterOffset(offset, QAccessible::CharBoundary, &start, &end)
+                       : text->textBeforeOffset(offset, QAccessible::CharBoundary, &start, &end);
+        QCOMPARE(std::make_tuple(character, start, end), std::make_tuple(QString("\r\n"), 3, 5));
+    }
+    QCOMPARE(
+        text->textAfterOffset(3, QAccessible::CharBoundary, &start, &end), QStringLiteral("a"));
 
     QTest::keyClick(m_box, Qt::Key_Home, Qt::ShiftModifier);
     QCOMPARE(text->selectionCount(), 1);
@@ -1132,6 +1165,42 @@ void ContainerTest::screenReaderReadsRowsCaretAndSelection()
     }
 }
 
+void ContainerTest::screenReaderHearsEveryDescription_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("heard");
+
+    QTest::newRow("Shift+Up selects within two rows")
+        << QStringList {"Shift+Up"} << QStringList {"3 rows, 2 selected"};
+    QTest::newRow("Ctrl+A, then Right, selects all and nothing")
+        << QStringList {"Ctrl+A", "Right"} << QStringList {"3 rows, all selected", "3 rows"};
+    QTest::newRow("typing over everything leaves one row, Enter and a letter two")
+        << QStringList {"Ctrl+A", "type:x", "Return", "type:y"}
+        << QStringList {"3 rows, all selected", "1 row", "2 rows"};
+    QTest::newRow("entering again selects all")
+        << QStringList {"Tab", "Shift+Tab"} << QStringList {"3 rows, all selected"};
+    QTest::newRow("Clear Container leaves it empty")
+        << QStringList {"click:Command2"} << QStringList {"empty"};
+    QTest::newRow("undo after Clear Container brings the rows back") << QStringList {
+        "Ctrl+A", "Delete", "Ctrl+Z"} << QStringList {"3 rows, all selected", "empty", "3 rows"};
+}
+
+void ContainerTest::screenReaderHearsEveryDescription()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, heard);
+    const Recording recording;
+    for (const QString &step : std::as_const(steps)) {
+        if (step.startsWith(QLatin1String("click:")))
+            m_ui->click(step.mid(6));
+        else
+            press(QApplication::focusWidget(), {step});
+    }
+    QCOMPARE(heardDescriptions, heard);
+    QCOMPARE(
+        QAccessible::queryAccessibleInterface(m_box)->text(QAccessible::Description), heard.last());
+}
+
 void ContainerTest::screenReaderIsToldRowsNotTextOfALargeText()
 {
     // "a 0 0" to "j 299 9".
@@ -1140,8 +1209,7 @@ void ContainerTest::screenReaderIsToldRowsNotTextOfALargeText()
     m_box->setLines(std::make_shared<const RunLines>(
         std::vector<std::string>(4), counters, TextEncoding::Utf8, "", "\r\n", 1 << 20));
     QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(m_box);
-    setContainerEventSink(recordAccessibleEvent);
-    const auto stopRecording = qScopeGuard([] { setContainerEventSink(nullptr); });
+    const Recording recording;
 
     // Entering by Tab selects everything, which the description tells
     // instead of a selection whose text a screen reader would fetch.
@@ -1150,32 +1218,24 @@ void ContainerTest::screenReaderIsToldRowsNotTextOfALargeText()
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
     QVERIFY(m_box->hasFocus());
     QCOMPARE(m_box->selectedText().size(), m_box->toPlainText().size());
-    QCOMPARE(accessible->text(QAccessible::Description),
-        QStringLiteral("%L1 rows, all selected").arg(30'000));
+    QCOMPARE(heardDescriptions, QStringList {"30,000 rows, all selected"});
     QCOMPARE(accessible->textInterface()->selectionCount(), 0);
     QVERIFY(!sentToScreenReader.isEmpty());
     for (const auto &[type, carried] : std::as_const(sentToScreenReader)) {
         QVERIFY(type != QAccessible::TextSelectionChanged);
         QCOMPARE(carried, 0);
     }
-
-    // Clear Container is told by the description, which counts what is left.
-    sentToScreenReader.clear();
-    m_ui->click("Command2");
-    QVERIFY(sentToScreenReader.contains({QAccessible::DescriptionChanged, 0}));
-    QCOMPARE(accessible->text(QAccessible::Description), QStringLiteral("empty"));
 }
 
-void ContainerTest::screenReaderReadsAWindowOfATextTooLongToCount()
+void ContainerTest::screenReaderReadsAWindowOfALargeText()
 {
-    // Lowered limits stand for a text longer than an int counts: a window of
-    // about 200 units around the caret, of a text of about 5,000.
-    ContainerForTests::readerWindow(*m_box).wholeUnits = 1000;
-    ContainerForTests::readerWindow(*m_box).spanUnits = 200;
+    // A lowered limit stands for a text larger than a reader is shown at
+    // once: a window of about 200 units around the caret, of a text of about 4,900.
+    ReaderWindowForTests::setReply(*m_box, 400);
     m_box->setLines(thousandRows());
-    QAccessibleTextInterface *text = QAccessible::queryAccessibleInterface(m_box)->textInterface();
-    setContainerEventSink(recordAccessibleEvent);
-    const auto stopRecording = qScopeGuard([] { setContainerEventSink(nullptr); });
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(m_box);
+    QAccessibleTextInterface *text = accessible->textInterface();
+    const Recording recording;
 
     // The window's rows are whole and in order, the caret's among them, its
     // offsets its own. The text ends with a break, so with an empty row.
@@ -1218,12 +1278,84 @@ void ContainerTest::screenReaderReadsAWindowOfATextTooLongToCount()
         QStringLiteral("x999\r\n"));
     QCOMPARE(end - start, 6);
 
+    // Ctrl+A selects the whole text: the reader is told so, and is shown the
+    // selection within the window.
+    QTest::keyClick(m_box, Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(text->selectionCount(), 1);
+    text->selection(0, &start, &end);
+    QCOMPARE(std::make_pair(start, end), std::make_pair(0, text->characterCount()));
+    QCOMPARE(
+        accessible->text(QAccessible::Description), QStringLiteral("1,000 rows, all selected"));
+
+    // "Replace the whole text" replaces all of it, not only the window, and
+    // comes back whole with one undo.
+    const QString whole = m_box->toPlainText();
+    accessible->editableTextInterface()->replaceText(
+        0, text->characterCount(), QStringLiteral("new"));
+    QCOMPARE(m_box->toPlainText(), QStringLiteral("new"));
+    QTest::keySequence(m_box, QKeySequence(QKeySequence::Undo));
+    QCOMPARE(m_box->toPlainText(), whole);
+
     // Leaving it makes the next.
     sentToScreenReader.clear();
     QTest::keyClick(m_box, Qt::Key_Home, Qt::ControlModifier);
     QVERIFY(sentToScreenReader.contains({QAccessible::TextUpdated, 0}));
     QCOMPARE(text->cursorPosition(), 0);
     checkWindow(0);
+}
+
+void ContainerTest::screenReaderReadsOnPastTheWindowsEdge_data()
+{
+    // From the last row the reader is shown; "read on" reads row after row,
+    // as a reader reading everything does, and puts the caret where it stopped.
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<int>("pages");
+
+    QTest::newRow("Down reads the next row") << QStringList {"Down"} << 1 << 0;
+    QTest::newRow("Right at the row's end reads the next row")
+        << QStringList {"End", "Right"} << 1 << 0;
+    QTest::newRow("Page Down reads the row a page on") << QStringList {"PgDown"} << 0 << 1;
+    QTest::newRow("reading on to the window's end, then on from the caret")
+        << QStringList {"read on"} << 1 << 0;
+}
+
+void ContainerTest::screenReaderReadsOnPastTheWindowsEdge()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(int, rows);
+    QFETCH(int, pages);
+    ReaderWindowForTests::setReply(*m_box, 400);
+    m_box->setLines(thousandRows());
+    QAccessibleTextInterface *text = QAccessible::queryAccessibleInterface(m_box)->textInterface();
+    int start = 0;
+    int end = 0;
+    const auto rowAtCaret = [&] {
+        return text->textAtOffset(text->cursorPosition(), QAccessible::LineBoundary, &start, &end);
+    };
+    text->textAtOffset(text->characterCount() - 1, QAccessible::LineBoundary, &start, &end);
+    text->setCursorPosition(start);
+    const int lastRow = rowAtCaret().toInt();
+    QVERIFY(lastRow > 10);
+
+    for (const QString &step : std::as_const(steps)) {
+        if (step != QLatin1String("read on")) {
+            press(m_box, {step});
+            continue;
+        }
+        QStringList read;
+        int readTo = 0;
+        for (QString row = rowAtCaret(); !row.isEmpty();
+             row = text->textAfterOffset(start, QAccessible::LineBoundary, &start, &end)) {
+            read << row;
+            readTo = end;
+        }
+        QCOMPARE(read, QStringList {QString::number(lastRow) + QStringLiteral("\r\n")});
+        text->setCursorPosition(readTo);
+    }
+    const int page = m_box->viewport()->height() / m_box->fontMetrics().lineSpacing();
+    QCOMPARE(rowAtCaret(), QString::number(lastRow + rows + pages * page) + QStringLiteral("\r\n"));
+    QVERIFY(text->characterCount() <= 400);
 }
 
 QTEST_MAIN(ContainerTest)

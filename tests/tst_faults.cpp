@@ -368,8 +368,8 @@ void FaultsTest::badInput_data()
            })
         << 0
         << "Counter 1 (the left panel): the Start Count box reads "
-           "“111111111111111111111111…11111111 (10,000 "
-           "characters)”";
+           "“111111111111111111111111…11111111 (10,000 characters)”, which is outside -32768 to "
+           "32767. Type a number in that range.";
     QTest::newRow("10,000 zeros before a number") << Input([](WindowDriver &ui) {
         ui.paste("Text2(0)", QString(10'000, QLatin1Char('0')) + "5");
     }) << 16 << QString();
@@ -399,22 +399,28 @@ void FaultsTest::badInput_data()
     }) << 11 << QString();
     QTest::newRow("every script in the fields, printing")
         << Input([](WindowDriver &ui) { ui.paste("Text5(0)", QStringLiteral("é Ωμέγα")); }) << 0
-        << "Field 1 holds the character “Ω” (U+03A9)";
-    QTest::newRow("every box at once") << Input([digits](WindowDriver &ui) {
-        ui.click("Option3(2)");
-        ui.click("Option1(1)");
-        for (int i = 0; i < 3; ++i) {
-            const QString panel = QString::number(i);
-            if (i != 1)
-                ui.click("Check1(" + panel + ")");
-            ui.paste("Text1(" + panel + ")", "9e9");
-            ui.paste("Text2(" + panel + ")", QStringLiteral("x—") + digits);
-            ui.paste("Text3(" + panel + ")", QStringLiteral("ЖЖ"));
-            ui.paste("Text4(" + panel + ")", "\t-" + digits);
-        }
-        for (int j = 0; j < 4; ++j)
-            ui.paste("Text5(" + QString::number(j) + ")", QString(10'000, QChar(0x1F600 & 0xFFFF)));
-    }) << 0 << "Counter 1 (the left panel): the pad width box reads “9e9”";
+        << "Field 1 holds the character “Ω” (U+03A9), which a Windows-1252 file cannot hold. "
+           "Remove it, or untick “print to file” to fill only the Container.";
+    QTest::newRow("every box at once")
+        << Input([digits](WindowDriver &ui) {
+               ui.click("Option3(2)");
+               ui.click("Option1(1)");
+               for (int i = 0; i < 3; ++i) {
+                   const QString panel = QString::number(i);
+                   if (i != 1)
+                       ui.click("Check1(" + panel + ")");
+                   ui.paste("Text1(" + panel + ")", "9e9");
+                   ui.paste("Text2(" + panel + ")", QStringLiteral("x—") + digits);
+                   ui.paste("Text3(" + panel + ")", QStringLiteral("ЖЖ"));
+                   ui.paste("Text4(" + panel + ")", "\t-" + digits);
+               }
+               for (int j = 0; j < 4; ++j)
+                   ui.paste("Text5(" + QString::number(j) + ")",
+                       QString(10'000, QChar(0x1F600 & 0xFFFF)));
+           })
+        << 0
+        << "Counter 1 (the left panel): the pad width box reads “9e9”, which is outside -32768 to "
+           "32767. Type a number in that range.";
 }
 
 void FaultsTest::badInput()
@@ -430,8 +436,7 @@ void FaultsTest::badInput()
         QCOMPARE(m_ui->messages(), QStringList());
         QCOMPARE(m_ui->container()->model().rowCount(), size_t(lines + 1));
     } else {
-        QCOMPARE(m_ui->messages().size(), 1);
-        QVERIFY2(m_ui->messages().first().contains(message), qPrintable(m_ui->messages().first()));
+        QCOMPARE(m_ui->messages(), QStringList {message});
         QCOMPARE(m_ui->containerText(), QStringLiteral("kept"));
     }
 

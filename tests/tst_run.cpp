@@ -3,6 +3,7 @@
 #include "windowdriver.h"
 
 #include "container.h"
+#include "savedialog.h"
 #include "streamingwrite.h"
 #include "testseams.h"
 
@@ -10,6 +11,7 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -17,6 +19,7 @@
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include "testfiles.h"
 
@@ -63,6 +66,7 @@ class RunTest : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -70,6 +74,7 @@ private slots:
     void lines();
     void sixteenByteFile();
     void printToFileUnticked();
+    void saveDialogKeepsNoSettings();
     void everyRunWholeInTheContainer();
     void cancelWritesNoFile();
     void existingFileIsReplaced();
@@ -86,7 +91,15 @@ private slots:
 private:
     std::unique_ptr<WindowDriver> m_ui;
     std::unique_ptr<QTemporaryDir> m_dir;
+    QTemporaryDir m_config;
 };
+
+void RunTest::initTestCase()
+{
+    // Where Qt keeps a user's settings, before anything reads them.
+    QVERIFY(m_config.isValid());
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
+}
 
 void RunTest::init()
 {
@@ -188,6 +201,24 @@ void RunTest::printToFileUnticked()
     QCOMPARE(m_ui->saveDialogsShown(), 0);
     QCOMPARE(m_ui->container()->model().rowCount(), size_t(12));
     QVERIFY(QDir(m_dir->path()).isEmpty());
+}
+
+void RunTest::saveDialogKeepsNoSettings()
+{
+    // Qt's own Save dialog, cancelled as soon as it shows.
+    MainForTests::commonDialog(m_ui->window()).setPresenter([this](const CommonDialog &settings) {
+        return showSaveDialog(&m_ui->window(), settings);
+    });
+    QTimer canceller;
+    connect(&canceller, &QTimer::timeout, [] {
+        if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget()))
+            dialog->reject();
+    });
+    canceller.start(10);
+    m_ui->pressDoIt();
+    QCOMPARE(m_ui->container()->model().rowCount(), size_t(12));
+    QCOMPARE(
+        QDir(m_config.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
 }
 
 void RunTest::everyRunWholeInTheContainer()
@@ -325,57 +356,80 @@ void RunTest::refusals_data()
 {
     QTest::addColumn<Steps>("steps");
     QTest::addColumn<QString>("message");
+    // The control that has the focus once the message is closed.
+    QTest::addColumn<QString>("focus");
 
+    const QString outside = ", which is outside -32768 to 32767. Type a number in that range.";
     QTest::newRow("an empty Alpha Start Count")
         << Steps {{"click", "Option1(0)", {}}, {"erase", "Text2(0)", {}}}
-        << "Counter 1 (the left panel) is an Alpha counter, but its Start Count box is empty.";
+        << "Counter 1 (the left panel) is an Alpha counter, but its Start Count box is empty. "
+           "Type a letter or a digit into it."
+        << "Text2(0)";
     QTest::newRow("an Alpha End Count without a code")
         << Steps {{"click", "Option3(1)", {}}, {"click", "Option1(1)", {}},
                {"paste", "Text3(1)", QStringLiteral("Жx")}}
-        << "Counter 2 (the middle panel): the End Count box begins with “Ж” (U+0416), which has no "
-           "code in the "
-           "Windows-1252 code page.";
+        << "Counter 2 (the middle panel): the End Count box begins with “Ж” (U+0416), which has "
+           "no code in the Windows-1252 code page. Type a letter or a digit instead."
+        << "Text3(1)";
     QTest::newRow("an End Count above the range")
         << Steps {{"type", "Text3(0)", "40000"}}
-        << "Counter 1 (the left panel): the End Count box reads “40000”, which is outside -32768 "
-           "to 32767.";
+        << "Counter 1 (the left panel): the End Count box reads “40000”" + outside << "Text3(0)";
+    QTest::newRow("an End Count above the range, Do IT pressed on the Container's tab")
+        << Steps {{"type", "Text3(0)", "40000"}, {"click", "Text6", {}}}
+        << "Counter 1 (the left panel): the End Count box reads “40000”" + outside << "Text3(0)";
     QTest::newRow("a pasted Start Count below the range")
         << Steps {{"paste", "Text2(0)", "-32769"}}
-        << "Counter 1 (the left panel): the Start Count box reads “-32769”, which is outside "
-           "-32768 to 32767.";
-    QTest::newRow("a Step of counter 3 above the range") << Steps {{"click", "Option3(2)", {}},
-        {"type", "Text4(2)", "99999"}} << "Counter 3 (the right panel): the Step box reads “99999”";
+        << "Counter 1 (the left panel): the Start Count box reads “-32769”" + outside << "Text2(0)";
+    QTest::newRow("a Step of counter 3 above the range")
+        << Steps {{"click", "Option3(2)", {}}, {"type", "Text4(2)", "99999"}}
+        << "Counter 3 (the right panel): the Step box reads “99999”" + outside << "Text4(2)";
     QTest::newRow("a pad width above the range")
         << Steps {{"click", "Check1(0)", {}}, {"type", "Text1(0)", "70000"}}
-        << "Counter 1 (the left panel): the pad width box reads “70000”";
+        << "Counter 1 (the left panel): the pad width box reads “70000”" + outside << "Text1(0)";
     QTest::newRow("counting up from above the end")
         << Steps {{"click", "Option3(1)", {}}, {"type", "Text2(1)", "30"}}
         << "Counter 2 (the middle panel) counts up from 30, but its End Count 20 lies below that, "
-           "so it makes no "
-           "value. Choose “Down”, or make the End Count at least 30.";
+           "so it makes no value. Choose “Down”, or make the End Count at least 30."
+        << "Text3(1)";
     QTest::newRow("counting down from below the end")
         << Steps {{"click", "Option5(0)", {}}, {"type", "Text2(0)", "5"}}
         << "Counter 1 (the left panel) counts down from 5, but its End Count 10 lies above that, "
-           "so it makes no "
-           "value. Choose “UP”, or make the End Count at most 5.";
+           "so it makes no value. Choose “UP”, or make the End Count at most 5."
+        << "Text3(0)";
     QTest::newRow("letters counting up from Z")
         << Steps {{"click", "Option1(0)", {}}, {"type", "Text2(0)", "Z"}, {"type", "Text3(0)", "A"}}
-        << "Counter 1 (the left panel) counts up from “Z”, but its End Count “A” lies below that";
+        << "Counter 1 (the left panel) counts up from “Z”, but its End Count “A” lies below that, "
+           "so it makes no value. Choose “Down”, or make the End Count at least “Z”."
+        << "Text3(0)";
     QTest::newRow("a field character a file cannot hold")
         << Steps {{"paste", "Text5(1)", QStringLiteral(" Второе")}}
-        << "Field 2 holds the character “В” (U+0412), which a Windows-1252 file cannot hold.";
+        << "Field 2 holds the character “В” (U+0412), which a Windows-1252 file cannot hold. "
+           "Remove it, or untick “print to file” to fill only the Container."
+        << "Text5(1)";
+    QTest::newRow("a run larger than any file")
+        << Steps {{"click", "Option3(2)", {}}, {"paste", "Text2(0)", "-32768"},
+               {"paste", "Text3(0)", "32767"}, {"paste", "Text2(1)", "-32768"},
+               {"paste", "Text3(1)", "32767"}, {"paste", "Text2(2)", "-32768"},
+               {"paste", "Text3(2)", "32767"}, {"paste", "Text5(3)", QString(40'000, 'x')}}
+        << "This run would make 11.3 EB of text, 2.1 EB more than the Container or any file "
+           "can hold (9.2 EB). Use shorter fields, a smaller pad width or fewer lines."
+        << "Command1";
 }
 
 void RunTest::refusals()
 {
     QFETCH(Steps, steps);
     QFETCH(QString, message);
+    QFETCH(QString, focus);
     QVERIFY(writeFile(m_dir->filePath("out.CTF"), "earlier file"));
     m_ui->type("Text6", "keep me");
     m_ui->perform(steps);
     m_ui->pressDoIt();
-    QCOMPARE(m_ui->messages().size(), 1);
-    QVERIFY2(m_ui->messages().first().contains(message), qPrintable(m_ui->messages().first()));
+    QCOMPARE(m_ui->messages(), QStringList {message});
+    // The window active again, as the desktop makes it once the message is closed.
+    m_ui->window().activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&m_ui->window()));
+    QCOMPARE(m_ui->focusedControl(), focus);
     QCOMPARE(m_ui->containerText(), QStringLiteral("keep me"));
     QCOMPARE(m_ui->saveDialogsShown(), 0);
     QCOMPARE(contentsOf(m_dir->filePath("out.CTF")), QByteArray("earlier file"));

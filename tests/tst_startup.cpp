@@ -44,6 +44,21 @@ QStringList visibleState(const WindowDriver &ui)
     return state;
 }
 
+// The contrast of two colours as WCAG measures it, from 1 to 21.
+double contrast(QColor one, QColor other)
+{
+    const auto luminance = [](QColor colour) {
+        const auto linear = [](double channel) {
+            return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF())
+            + 0.0722 * linear(colour.blueF());
+    };
+    const double a = luminance(one) + 0.05;
+    const double b = luminance(other) + 0.05;
+    return std::max(a, b) / std::min(a, b);
+}
+
 } // namespace
 
 class StartUpTest : public QObject
@@ -68,6 +83,8 @@ private slots:
     void smallWindowScrolls();
     void focusOrder_data();
     void focusOrder();
+    void focusFrameStandsOutOnTheStrip_data();
+    void focusFrameStandsOutOnTheStrip();
     void tabShortcuts_data();
     void tabShortcuts();
     void clearContainer_data();
@@ -199,7 +216,7 @@ void StartUpTest::accessibleNames_data()
         QTest::newRow(qPrintable(control)) << control << role << name;
     };
     row("Main", QAccessible::Window, "Kelvaro");
-    row("Picture1", QAccessible::Border, "Commands");
+    row("Picture1", QAccessible::ToolBar, "Commands");
     row("Command1", QAccessible::Button, "Do IT");
     row("Command2", QAccessible::Button, "Clear Container");
     row("CBExit", QAccessible::Button, "Exit");
@@ -448,6 +465,43 @@ void StartUpTest::focusOrder()
         backward.prepend(m_ui->focusedControl());
     }
     QCOMPARE(backward, order + QStringList {order.first()});
+}
+
+void StartUpTest::focusFrameStandsOutOnTheStrip_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::newRow("Do IT") << "Command1";
+    QTest::newRow("Clear Container") << "Command2";
+    QTest::newRow("Exit") << "CBExit";
+}
+
+void StartUpTest::focusFrameStandsOutOnTheStrip()
+{
+    // What Tab's focus changes on the button's edge, which borders the strip,
+    // pixel by pixel: a frame all round, at 3:1 at least against the strip,
+    // as WCAG asks.
+    QFETCH(QString, button);
+    QWidget *strip = m_ui->control("Picture1");
+    QWidget *focused = m_ui->control(button);
+    const QRect around = QRect(focused->mapTo(strip, QPoint(0, 0)), focused->size());
+    m_ui->control("Text2(0)")->setFocus(Qt::MouseFocusReason);
+    const QImage before = strip->grab(around).toImage();
+    focused->setFocus(Qt::TabFocusReason);
+    const QImage after = strip->grab(around).toImage();
+    const QColor background = strip->palette().color(strip->backgroundRole());
+    int standingOut = 0;
+    for (int y = 0; y < after.height(); ++y) {
+        for (int x = 0; x < after.width(); ++x) {
+            const bool edge = x == 0 || y == 0 || x == after.width() - 1 || y == after.height() - 1;
+            if (edge && after.pixel(x, y) != before.pixel(x, y)
+                && contrast(after.pixelColor(x, y), background) >= 3.0)
+                ++standingOut;
+        }
+    }
+    // The corners are rounded.
+    const int frame = 2 * (focused->width() + focused->height()) - 16;
+    QVERIFY2(
+        standingOut >= frame, qPrintable(QStringLiteral("%1 of %2").arg(standingOut).arg(frame)));
 }
 
 void StartUpTest::tabShortcuts_data()

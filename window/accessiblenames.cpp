@@ -2,7 +2,7 @@
 // One table of accessible names, applied as each control is made.
 #include "accessiblenames.h"
 
-#include "runplan.h"
+#include "runmodule.h"
 
 #include <QAccessibleWidget>
 #include <QCoreApplication>
@@ -56,8 +56,14 @@ const AccessibleName Names[] = {
 
 QAccessibleInterface *windowAccessible(const QString &className, QObject *object)
 {
-    if (className == QLatin1String("Main") && object->isWidgetType())
+    if (!object->isWidgetType())
+        return nullptr;
+    if (className == QLatin1String("Main"))
         return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
+    // The strip of commands, a sunken panel, would read as a border: on
+    // AT-SPI a "frame", which screen readers take for a window of its own.
+    if (className == QLatin1String("QFrame") && object->objectName() == QLatin1String("Picture1"))
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::ToolBar);
     return nullptr;
 }
 

@@ -10,6 +10,6 @@ class QWidget;
 // control whose own caption tells it apart keeps that caption.
 void nameForScreenReaders(QWidget *control);
 
-// The window reads as a window, not as a plain part of one. Once, before the
-// window is made.
+// The window reads as a window, not as a plain part of one, and its strip
+// of commands as a tool bar. Once, before the window is made.
 void installWindowRole();

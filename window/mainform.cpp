@@ -8,8 +8,10 @@
 #include "controllayout.h"
 #include "frame.h"
 #include "keyfilters.h"
+#include "menukey.h"
 #include "runprogress.h"
 #include "savedialog.h"
+#include "screenfit.h"
 #include "scrollingform.h"
 #include "selectonfocus.h"
 #include "tabcontrol.h"
@@ -28,6 +30,7 @@
 #include <QScreen>
 #include <QTabBar>
 
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -102,6 +105,20 @@ void keepTabStopOnSelection(QRadioButton *option)
     QObject::connect(option, &QRadioButton::toggled, option, follow);
 }
 
+// The colour of the two, black and white, that stands out more against the
+// background, by WCAG's contrast.
+QColor contrastingWith(const QColor &background)
+{
+    const auto linear = [](double channel) {
+        return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+    };
+    const double luminance = 0.2126 * linear(background.redF())
+        + 0.7152 * linear(background.greenF()) + 0.0722 * linear(background.blueF());
+    // Black's contrast, (L + 0.05) / 0.05, against white's, 1.05 / (L + 0.05).
+    return (luminance + 0.05) * (luminance + 0.05) >= 0.05 * 1.05 ? QColor(Qt::black)
+                                                                  : QColor(Qt::white);
+}
+
 void setUpTextBox(QLineEdit *box)
 {
     // No box limits the length of its text; Qt's default would cut pasted text at 32767.
@@ -115,6 +132,7 @@ Main::Main(QWidget *parent)
 {
     installWindowRole();
     installContainerAccessibility();
+    installMenuKey();
     setObjectName(QStringLiteral("Main"));
     setWindowTitle(QStringLiteral("Kelvaro"));
     setWindowIcon(QIcon(QStringLiteral(":/kelvaro/org.kelvaro.Kelvaro.svg")));
@@ -128,6 +146,7 @@ Main::Main(QWidget *parent)
     const QSize designed(pixels(6144), pixels(7080));
     QWidget *form = addScrollingForm(this, designed);
     resize(designed.boundedTo(screen()->availableSize()));
+    fitToScreenWhenShown(this);
 
     createControls(form);
     connectHandlers();
@@ -153,8 +172,15 @@ void Main::createControls(QWidget *form)
         {5040, 0, 852, 372}, TabIndex::Exit);
     // Enter presses the button that has the focus, as Space does; outside a
     // dialog no button is the default, so Enter in a box and Escape press none.
-    for (QPushButton *button : {Command1, Command2, CBExit})
+    // Styles draw a button's focus frame in the highlight colour, which is the
+    // strip's own: the buttons take black or white for it instead.
+    QPalette buttons = Command1->palette();
+    buttons.setColor(QPalette::Highlight,
+        contrastingWith(Picture1->palette().color(Picture1->backgroundRole())));
+    for (QPushButton *button : {Command1, Command2, CBExit}) {
         button->setAutoDefault(true);
+        button->setPalette(buttons);
+    }
 
     MainFrame
         = layout.add<Frame>(form, QStringLiteral("MainFrame"), QString(), {0, 480, 6132, 6732});
@@ -368,9 +394,10 @@ void Main::Command1_Click()
 {
     const RunSettings settings = readSettings();
     m_module.ReadCounterCount(settings.counterOptions);
-    const std::variant<RunPlan, QString> planned = m_module.planRun(settings);
-    if (const QString *problem = std::get_if<QString>(&planned)) {
-        warn(*problem);
+    const std::variant<RunPlan, Refusal> planned = m_module.planRun(settings);
+    if (const Refusal *refusal = std::get_if<Refusal>(&planned)) {
+        warn(refusal->message);
+        focusBox(refusal->box);
         return;
     }
     const RunPlan &plan = std::get<RunPlan>(planned);
@@ -573,4 +600,32 @@ RunSettings Main::readSettings() const
 void Main::warn(const QString &message)
 {
     QMessageBox::warning(this, tr("Kelvaro"), message);
+}
+
+void Main::focusBox(const SettingBox &box)
+{
+    const ControlArray<QLineEdit> *boxes = nullptr;
+    switch (box.kind) {
+    case SettingBox::None:
+        return;
+    case SettingBox::Field:
+        boxes = &Text5;
+        break;
+    case SettingBox::PadWidth:
+        boxes = &Text1;
+        break;
+    case SettingBox::StartCount:
+        boxes = &Text2;
+        break;
+    case SettingBox::EndCount:
+        boxes = &Text3;
+        break;
+    case SettingBox::Step:
+        boxes = &Text4;
+        break;
+    }
+    QLineEdit *target = (*boxes)(box.index);
+    SSTab1->showPageOf(target);
+    // Its text selected as the focus arrives, so that typing replaces it.
+    target->setFocus(Qt::OtherFocusReason);
 }

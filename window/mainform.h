@@ -97,6 +97,8 @@ private:
     void startEndKeyPress(QLineEdit *box, int index, int16_t &keyAscii);
     RunSettings readSettings() const;
     void warn(const QString &message);
+    // Puts the focus, and the user, in the box a refused run's message names.
+    void focusBox(const SettingBox &box);
 
     // Tests give the dialog a presenter that answers at once, and show the
     // progress dialog without its delay.

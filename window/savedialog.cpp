@@ -6,9 +6,13 @@
 
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QSettings>
 
 std::optional<QString> showSaveDialog(QWidget *parent, const CommonDialog &settings)
 {
+    // Qt's dialog keeps its history and its views in ~/.config/QtProject.conf;
+    // Kelvaro keeps no settings, so the user scope points where no file can be.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("/dev/null"));
     QFileDialog dialog(parent, settings.DialogTitle);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);

@@ -70,6 +70,14 @@ QWidget *TabControl::addPage(const QString &caption)
     return page;
 }
 
+void TabControl::showPageOf(const QWidget *control)
+{
+    for (size_t i = 0; i < m_pages.size(); ++i) {
+        if (m_pages[i]->isAncestorOf(control))
+            m_tabBar->setCurrentIndex(static_cast<int>(i));
+    }
+}
+
 void TabControl::showPage(int index)
 {
     // Hidden with the focus inside, a page would hand the focus on to the next

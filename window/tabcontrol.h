@@ -23,6 +23,8 @@ public:
     QWidget *addPage(const QString &caption);
 
     QTabBar *tabBar() const { return m_tabBar; }
+    // Brings the page that holds the control to the front.
+    void showPageOf(const QWidget *control);
 
 protected:
     void paintEvent(QPaintEvent *event) override;

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QFocusEvent>
 #include <QGuiApplication>
 #include <QInputMethodEvent>
@@ -121,7 +122,7 @@ void Container::setLines(std::shared_ptr<const RunLines> lines)
     m_topRow = 0;
     updateScrollBars();
     viewport()->update();
-    notifyTextReplaced(this, m_reader, m_caret);
+    m_events.textReplaced(m_caret);
 }
 
 void Container::clear()
@@ -159,8 +160,8 @@ void Container::selectAll()
     restartBlinking();
     viewport()->update();
     if (m_reader.follow(m_caret))
-        notifyTextReplaced(this, m_reader, m_caret);
-    notifySelection(this, m_reader, std::min(m_anchor, m_caret), std::max(m_anchor, m_caret));
+        m_events.textReplaced(m_caret);
+    m_events.selection(std::min(m_anchor, m_caret), std::max(m_anchor, m_caret));
 }
 
 void Container::selectAllOnFocus()
@@ -183,7 +184,7 @@ void Container::deselect()
     m_anchor = m_caret;
     m_selectedOnFocus = false;
     viewport()->update();
-    notifySelection(this, m_reader, std::min(m_anchor, m_caret), std::max(m_anchor, m_caret));
+    m_events.selection(std::min(m_anchor, m_caret), std::max(m_anchor, m_caret));
 }
 
 void Container::undo()
@@ -303,7 +304,7 @@ void Container::replaceRange(size_t from, size_t to, const std::string &utf8)
 {
     if (from == to && utf8.empty())
         return;
-    notifyRemoval(this, m_reader, from, to);
+    m_events.removal(from, to);
     m_model.replace(from, to, utf8);
     afterEdit(from, to - from, utf8.size(), from + utf8.size());
 }
@@ -331,19 +332,19 @@ void Container::afterEdit(size_t from, size_t removed, size_t inserted, size_t c
     viewport()->update();
     m_reader.edited(from, removed, inserted);
     if (m_reader.follow(m_caret) || (removed == 0 && inserted == 0)) {
-        notifyTextReplaced(this, m_reader, m_caret);
+        m_events.textReplaced(m_caret);
         return;
     }
-    notifyInsertion(this, m_reader, from, from + inserted);
-    notifyCaret(this, m_reader, m_caret);
+    m_events.insertion(from, from + inserted);
+    m_events.caret(m_caret);
 }
 
 void Container::tellCaret()
 {
     if (m_reader.follow(m_caret))
-        notifyTextReplaced(this, m_reader, m_caret);
+        m_events.textReplaced(m_caret);
     else
-        notifyCaret(this, m_reader, m_caret);
+        m_events.caret(m_caret);
 }
 
 int Container::rowHeight() const
@@ -431,7 +432,13 @@ QRect Container::caretRectAt(size_t offset) const
 
 void Container::ensureCaretVisible()
 {
-    const size_t row = m_model.rowOf(m_caret);
+    ensureVisible(m_caret);
+}
+
+void Container::ensureVisible(size_t offset)
+{
+    offset = std::min(offset, m_model.size());
+    const size_t row = m_model.rowOf(offset);
     const auto rows = size_t(visibleRows());
     if (row < m_topRow)
         scrollTo(row);
@@ -442,7 +449,7 @@ void Container::ensureCaretVisible()
     // were only estimated: a few rounds settle it.
     const qreal room = viewport()->width() - 2 * Margin;
     for (int round = 0; round < 4; ++round) {
-        const qreal x = xOf(m_caret);
+        const qreal x = xOf(offset);
         noteWidth(row, std::max(x, m_rows.stretches(row).width()));
         const auto left = qreal(m_left);
         if (x < left)
@@ -743,7 +750,7 @@ void Container::moveCaret(size_t to, bool extend)
         m_primary.start(0, this);
     tellCaret();
     if (wasSelected || hasSelectedText())
-        notifySelection(this, m_reader, std::min(m_anchor, m_caret), std::max(m_anchor, m_caret));
+        m_events.selection(std::min(m_anchor, m_caret), std::max(m_anchor, m_caret));
 }
 
 bool Container::event(QEvent *event)
@@ -1036,15 +1043,18 @@ void Container::contextMenuEvent(QContextMenuEvent *event)
     };
     const bool selected = hasSelectedText();
     const QMimeData *clipboard = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
-    add(tr("&Undo"), QKeySequence::Undo, m_model.canUndo(), &Container::undo);
-    add(tr("&Redo"), QKeySequence::Redo, m_model.canRedo(), &Container::redo);
+    // The texts of the other boxes' menus, so that Qt's translations serve both.
+    const auto text
+        = [](const char *source) { return QCoreApplication::translate("QLineEdit", source); };
+    add(text("&Undo"), QKeySequence::Undo, m_model.canUndo(), &Container::undo);
+    add(text("&Redo"), QKeySequence::Redo, m_model.canRedo(), &Container::redo);
     menu.addSeparator();
-    add(tr("Cu&t"), QKeySequence::Cut, selected, &Container::cut);
-    add(tr("&Copy"), QKeySequence::Copy, selected, &Container::copy);
-    add(tr("&Paste"), QKeySequence::Paste, clipboard && clipboard->hasText(), &Container::paste);
-    add(tr("Delete"), QKeySequence::Delete, selected, &Container::deleteSelection);
+    add(text("Cu&t"), QKeySequence::Cut, selected, &Container::cut);
+    add(text("&Copy"), QKeySequence::Copy, selected, &Container::copy);
+    add(text("&Paste"), QKeySequence::Paste, clipboard && clipboard->hasText(), &Container::paste);
+    add(text("Delete"), QKeySequence::Delete, selected, &Container::deleteSelection);
     menu.addSeparator();
-    add(tr("Select All"), QKeySequence::SelectAll, m_model.size() > 0, &Container::selectAll);
+    add(text("Select All"), QKeySequence::SelectAll, m_model.size() > 0, &Container::selectAll);
     menu.exec(event->globalPos());
 }
 

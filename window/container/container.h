@@ -3,6 +3,7 @@
 // them, and stays as quick with millions of lines as with ten.
 #pragma once
 
+#include "containerevents.h"
 #include "containermodel.h"
 #include "readerwindow.h"
 #include "rowstretches.h"
@@ -64,6 +65,8 @@ public:
     // drawn there, as painted: what a screen reader points at.
     size_t offsetAt(QPoint viewportPoint) const;
     QRect characterRect(size_t offset) const;
+    // Scrolls the character at offset into view, the caret left where it is.
+    void ensureVisible(size_t offset);
 
     void undo();
     void redo();
@@ -199,7 +202,10 @@ private:
     std::uint64_t m_scrollLimit = ScrollMapping::Limit;
 
     ContainerModel m_model;
+    // Tests lower the window's limit to reach it with small texts.
+    friend class ReaderWindowForTests;
     ReaderWindow m_reader {m_model};
+    ContainerEvents m_events {this, m_reader};
     size_t m_anchor = 0;
     size_t m_caret = 0;
     // Where Up and Down try to keep the caret, in pixels from the row's start.

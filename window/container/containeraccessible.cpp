@@ -3,13 +3,12 @@
 #include "containeraccessible.h"
 
 #include "container.h"
+#include "utf8.h"
 
 #include <QAccessibleWidget>
 #include <QLocale>
 #include <QScrollBar>
 #include <QTextBoundaryFinder>
-
-#include <climits>
 
 namespace {
 
@@ -17,16 +16,39 @@ namespace {
 // a row may be far longer than anything a reader asks to hear at once.
 constexpr size_t Around = size_t(16) << 10;
 
-bool isContinuationByte(char byte)
+// How many rows the text has and how many of them are selected, as a reader
+// hears it on entering and after each change: "3,000,000 rows, all selected".
+QString describe(const Container &container)
 {
-    return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
+    // A text that ends with a line break ends with an empty row that holds no line.
+    const ContainerModel &model = container.model();
+    size_t rows = model.rowCount();
+    if (model.rowStart(rows - 1) == model.size())
+        --rows;
+    if (rows == 0)
+        return Container::tr("empty");
+    const auto counted = [](size_t count) { return QLocale().toString(qulonglong(count)); };
+    const QString all
+        = rows == 1 ? Container::tr("1 row") : Container::tr("%1 rows").arg(counted(rows));
+    if (!container.hasSelectedText())
+        return all;
+    const size_t from = std::min(container.anchorOffset(), container.caretOffset());
+    const size_t to = std::max(container.anchorOffset(), container.caretOffset());
+    if (from == 0 && to == model.size())
+        return Container::tr("%1, all selected").arg(all);
+    // A selection that ends where a row starts selects nothing of that row.
+    const size_t first = model.rowOf(from);
+    size_t last = model.rowOf(to);
+    if (last > first && model.rowStart(last) == to)
+        --last;
+    return Container::tr("%1, %2 selected").arg(all, counted(last - first + 1));
 }
 
 } // namespace
 
 // Offsets are UTF-16 code units, as Qt counts them, in the window of the text
 // that the view keeps for a screen reader (readerwindow.h): the whole text
-// while it fits an int.
+// while it is no longer than a reader is shown at once.
 class ContainerAccessible : public QAccessibleWidget,
                             public QAccessibleTextInterface,
                             public QAccessibleEditableTextInterface
@@ -61,22 +83,9 @@ public:
         if (type == QAccessible::Value)
             return {};
         // What a screen reader says on entering, besides the name and the
-        // row at the caret: how much there is, and that typing replaces it all.
-        if (type == QAccessible::Description) {
-            // A text that ends with a line break ends with an empty row that
-            // holds no line.
-            const ContainerModel &shown = model();
-            size_t rows = shown.rowCount();
-            if (shown.rowStart(rows - 1) == shown.size())
-                --rows;
-            const QString count = rows == 0 ? Container::tr("empty")
-                : rows <= INT_MAX
-                ? Container::tr("%Ln rows", nullptr, int(rows))
-                : Container::tr("%1 rows").arg(QLocale().toString(qulonglong(rows)));
-            return container()->selectedOnFocus() && container()->hasSelectedText()
-                ? Container::tr("%1, all selected").arg(count)
-                : count;
-        }
+        // row at the caret: how much there is, and how much of it is selected.
+        if (type == QAccessible::Description)
+            return describe(*container());
         return QAccessibleWidget::text(type);
     }
 
@@ -136,9 +145,10 @@ public:
         return toUtf16(container()->offsetAt(local));
     }
 
-    void scrollToSubstring(int startIndex, int endIndex) override
+    // Reading on, a screen reader brings each row into view; it selects nothing.
+    void scrollToSubstring(int startIndex, int) override
     {
-        container()->setSelection(fromUtf16(startIndex), fromUtf16(endIndex));
+        container()->ensureVisible(fromUtf16(startIndex));
     }
 
     QString attributes(int offset, int *startOffset, int *endOffset) const override
@@ -166,14 +176,22 @@ public:
     // Edits as typed, each one undo step.
     void deleteText(int startOffset, int endOffset) override
     {
-        replaceText(startOffset, endOffset, QString());
+        edit(fromUtf16(startOffset), fromUtf16(endOffset), QString());
     }
-    void insertText(int offset, const QString &text) override { replaceText(offset, offset, text); }
+    void insertText(int offset, const QString &text) override
+    {
+        edit(fromUtf16(offset), fromUtf16(offset), text);
+    }
     void replaceText(int startOffset, int endOffset, const QString &text) override
     {
-        const size_t from = fromUtf16(startOffset);
-        const size_t to = fromUtf16(endOffset);
-        container()->replaceText(std::min(from, to), std::max(from, to), text);
+        // "Replace the whole text" (AT-SPI's SetTextContents) arrives as a
+        // replacement of everything the reader is shown: with a window shown,
+        // that is still the whole text.
+        if (startOffset == 0 && (endOffset < 0 || endOffset == characterCount())) {
+            edit(0, model().size(), text);
+            return;
+        }
+        edit(fromUtf16(startOffset), fromUtf16(endOffset), text);
     }
 
 private:
@@ -182,6 +200,10 @@ private:
     const ReaderWindow &reader() const { return container()->readerWindow(); }
     int toUtf16(size_t offset) const { return reader().toUtf16(offset); }
     size_t fromUtf16(int offset) const { return reader().fromUtf16(offset); }
+    void edit(size_t from, size_t to, const QString &text)
+    {
+        container()->replaceText(std::min(from, to), std::max(from, to), text);
+    }
 
     // The row, word, sentence or character at the offset, or the one before
     // or after it. Everything is looked for within rows, never over the whole text.
@@ -214,39 +236,53 @@ private:
             return QString::fromStdString(model().text(start, end));
         }
 
-        // The row's text near the offset, on whole characters.
-        size_t nearFrom
-            = std::max({model().rowStart(row), reader().from(), at - std::min(at, Around)});
-        while (nearFrom < at && isContinuationByte(model().byteAt(nearFrom)))
-            ++nearFrom;
-        size_t nearTo = std::min({model().rowEnd(row), reader().to(), at + Around});
-        while (nearTo > at && nearTo < model().rowEnd(row)
-            && isContinuationByte(model().byteAt(nearTo)))
-            --nearTo;
-        const QString nearby = QString::fromStdString(model().text(nearFrom, nearTo));
-        const int nearOffset = toUtf16(nearFrom);
-        auto position = int(
-            std::clamp<long long>(static_cast<long long>(offset) - nearOffset, 0, nearby.size()));
         const auto type = boundary == QAccessible::WordBoundary ? QTextBoundaryFinder::Word
             : boundary == QAccessible::SentenceBoundary         ? QTextBoundaryFinder::Sentence
                                                                 : QTextBoundaryFinder::Grapheme;
+        int start = 0;
+        int end = 0;
+        QString found = segmentAt(offset, type, &start, &end);
+        // The one before or after may lie in the row before or after.
+        if (step > 0 && !found.isEmpty())
+            found = segmentAt(end, type, &start, &end);
+        else if (step < 0 && !found.isEmpty())
+            found = start > 0 ? segmentAt(start - 1, type, &start, &end) : QString();
+        if (found.isEmpty())
+            return {};
+        *startOffset = start;
+        *endOffset = end;
+        return found;
+    }
+
+    // The word, sentence or character at the offset, looked for in its row
+    // with the row's line break, near the offset: a row's carriage return and
+    // line feed are one character.
+    QString segmentAt(
+        int offset, QTextBoundaryFinder::BoundaryType type, int *startOffset, int *endOffset) const
+    {
+        if (offset < 0 || offset >= characterCount())
+            return {};
+        const size_t at = fromUtf16(offset);
+        const size_t row = model().rowOf(at);
+        const size_t rowFrom = model().rowStart(row);
+        const size_t rowTo
+            = row + 1 < model().rowCount() ? model().rowStart(row + 1) : model().size();
+        size_t nearFrom = std::max({rowFrom, reader().from(), at - std::min(at, Around)});
+        while (nearFrom < at && isUtf8Continuation(model().byteAt(nearFrom)))
+            ++nearFrom;
+        size_t nearTo = std::min({rowTo, reader().to(), at + Around});
+        while (nearTo > at && nearTo < rowTo
+            && (isUtf8Continuation(model().byteAt(nearTo)) || model().byteAt(nearTo) == '\n'))
+            --nearTo;
+        const QString nearby = QString::fromStdString(model().text(nearFrom, nearTo));
+        const int nearOffset = toUtf16(nearFrom);
         QTextBoundaryFinder finder(type, nearby);
-        finder.setPosition(position);
+        finder.setPosition(std::clamp<qsizetype>(offset - nearOffset, 0, nearby.size()));
         if (!finder.isAtBoundary())
-            position = int(finder.toPreviousBoundary());
-        finder.setPosition(position);
-        if (step < 0) {
-            const qsizetype previous = finder.toPreviousBoundary();
-            if (previous < 0)
-                return {};
-            finder.setPosition(previous);
-        } else if (step > 0) {
-            if (finder.toNextBoundary() < 0)
-                return {};
-        }
+            finder.toPreviousBoundary();
         const qsizetype start = finder.position();
         const qsizetype end = finder.toNextBoundary();
-        if (end < 0)
+        if (start < 0 || end < 0)
             return {};
         *startOffset = nearOffset + int(start);
         *endOffset = nearOffset + int(end);

@@ -138,7 +138,7 @@ void Container::drop(const QMimeData *mime, size_t at, bool moveOwn)
     const size_t last = std::max(to, at);
     TextFragment moved = at > to ? m_model.fragment(to, at) : m_model.fragment(from, to);
     moved.append(at > to ? m_model.fragment(from, to) : m_model.fragment(at, from));
-    notifyRemoval(this, m_reader, first, last);
+    m_events.removal(first, last);
     m_model.replace(first, last, moved);
     afterEdit(first, last - first, last - first, at > to ? at : at + (to - from));
 }

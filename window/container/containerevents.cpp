@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// What the Container tells a screen reader when its text, caret or selection changes.
+// What the Container tells a screen reader when its text, caret, selection or description changes.
 #include "containerevents.h"
 
 #include "containermodel.h"
@@ -13,85 +13,87 @@ namespace {
 // be handed megabytes to speak.
 constexpr size_t LongestAnnounced = size_t(64) << 10;
 
-ContainerEventSink eventSink = nullptr;
-
-// Events are built only when someone listens: a screen reader through the
-// platform's bridge, or a sink of one's own.
-bool listening()
+QString announced(const ReaderWindow &window, size_t from, size_t to)
 {
-    return eventSink || QAccessible::isActive();
+    return to - from <= LongestAnnounced ? QString::fromStdString(window.model().text(from, to))
+                                         : QString();
 }
 
-void send(QAccessibleEvent *event)
+} // namespace
+
+ContainerEvents::ContainerEvents(QObject *view, const ReaderWindow &window)
+    : m_view(view)
+    , m_window(window)
+{ }
+
+bool ContainerEvents::listening()
 {
-    if (eventSink)
-        eventSink(event);
+    return s_sink || QAccessible::isActive();
+}
+
+void ContainerEvents::send(QAccessibleEvent *event)
+{
+    if (s_sink)
+        s_sink(event);
     else
         QAccessible::updateAccessibility(event);
 }
 
-} // namespace
-
-void setContainerEventSink(ContainerEventSink sink)
-{
-    eventSink = sink;
-}
-
-namespace {
-
-// A removal or an insertion of the text from..to, as it stands in the model now.
-template<typename Event>
-void notifyChange(QObject *view, const ReaderWindow &window, size_t from, size_t to)
+void ContainerEvents::removal(size_t from, size_t to)
 {
     if (!listening() || from >= to)
         return;
-    const QString text = to - from <= LongestAnnounced
-        ? QString::fromStdString(window.model().text(from, to))
-        : QString();
-    Event event(view, window.toUtf16(from), text);
+    QAccessibleTextRemoveEvent event(m_view, m_window.toUtf16(from), announced(m_window, from, to));
     send(&event);
 }
 
-} // namespace
-
-void notifyRemoval(QObject *view, const ReaderWindow &window, size_t from, size_t to)
+void ContainerEvents::insertion(size_t from, size_t to)
 {
-    notifyChange<QAccessibleTextRemoveEvent>(view, window, from, to);
-}
-
-void notifyInsertion(QObject *view, const ReaderWindow &window, size_t from, size_t to)
-{
-    notifyChange<QAccessibleTextInsertEvent>(view, window, from, to);
-}
-
-void notifyTextReplaced(QObject *view, const ReaderWindow &window, size_t caret)
-{
-    if (!listening())
+    if (!listening() || from >= to)
         return;
-    // The whole text changed at once (a run, Clear Container, undo), or the
-    // window of a text too long for a reader's offsets moved: told
-    // without the texts, which may be hundreds of megabytes. An update without
-    // text is dropped on the way to the screen reader; the description, which
-    // counts the rows, is what it hears.
-    QAccessibleTextUpdateEvent event(view, 0, QString(), QString());
-    send(&event);
-    QAccessibleEvent described(view, QAccessible::DescriptionChanged);
-    send(&described);
-    notifyCaret(view, window, caret);
-}
-
-void notifyCaret(QObject *view, const ReaderWindow &window, size_t caret)
-{
-    if (!listening())
-        return;
-    QAccessibleTextCursorEvent event(view, window.toUtf16(caret));
+    QAccessibleTextInsertEvent event(m_view, m_window.toUtf16(from), announced(m_window, from, to));
     send(&event);
 }
 
-void notifySelection(QObject *view, const ReaderWindow &window, size_t from, size_t to)
+void ContainerEvents::textReplaced(size_t caret)
 {
     if (!listening())
         return;
-    QAccessibleTextSelectionEvent event(view, window.toUtf16(from), window.toUtf16(to));
+    // Told without the texts, which may be hundreds of megabytes. An update
+    // without text is dropped on the way to the screen reader; the caret's
+    // row and the description, which counts the rows, are what it hears.
+    QAccessibleTextUpdateEvent event(m_view, 0, QString(), QString());
+    send(&event);
+    this->caret(caret);
+}
+
+void ContainerEvents::caret(size_t caret)
+{
+    if (!listening())
+        return;
+    QAccessibleTextCursorEvent event(m_view, m_window.toUtf16(caret));
+    send(&event);
+    describe();
+}
+
+void ContainerEvents::selection(size_t from, size_t to)
+{
+    if (!listening())
+        return;
+    QAccessibleTextSelectionEvent event(m_view, m_window.toUtf16(from), m_window.toUtf16(to));
+    send(&event);
+    describe();
+}
+
+void ContainerEvents::describe()
+{
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(m_view);
+    if (!accessible)
+        return;
+    const QString description = accessible->text(QAccessible::Description);
+    if (description == m_described)
+        return;
+    m_described = description;
+    QAccessibleEvent event(m_view, QAccessible::DescriptionChanged);
     send(&event);
 }

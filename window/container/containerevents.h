@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// What the Container tells a screen reader when its text, caret or selection changes.
+// What the Container tells a screen reader when its text, caret, selection or description changes.
 #pragma once
+
+#include <QString>
 
 #include <cstddef>
 
@@ -8,20 +10,37 @@ class ReaderWindow;
 class QAccessibleEvent;
 class QObject;
 
-// Where the Container's events go instead of to Qt's accessibility, which
-// hands them on only while a screen reader listens: a recorder, for a test of
-// what a screen reader would be told. nullptr goes back to Qt.
-using ContainerEventSink = void (*)(QAccessibleEvent *event);
-void setContainerEventSink(ContainerEventSink sink);
+// The view's events for a screen reader, sent only while one listens. Offsets
+// are the model's, told as the window shows them; a removal is told before it
+// is made, everything else after. A reader caches what it heard of the
+// description (the rows, what is selected), so every change of it is told,
+// after the event that changed it.
+class ContainerEvents
+{
+public:
+    ContainerEvents(QObject *view, const ReaderWindow &window);
 
-// Tell a screen reader, when one listens, what changed in the view's text.
-// Offsets are the model's, told as the window shows them; a removal is told
-// before it is made, an insertion after.
-void notifyRemoval(QObject *view, const ReaderWindow &window, size_t from, size_t to);
-void notifyInsertion(QObject *view, const ReaderWindow &window, size_t from, size_t to);
-// The whole text changed at once, or the window moved; the caret is where it
-// stands now.
-void notifyTextReplaced(QObject *view, const ReaderWindow &window, size_t caret);
-void notifyCaret(QObject *view, const ReaderWindow &window, size_t caret);
-// The selection runs from..to, from <= to.
-void notifySelection(QObject *view, const ReaderWindow &window, size_t from, size_t to);
+    void removal(size_t from, size_t to);
+    void insertion(size_t from, size_t to);
+    // The whole text changed at once, or the window moved; the caret is
+    // where it stands now.
+    void textReplaced(size_t caret);
+    void caret(size_t caret);
+    // The selection runs from..to, from <= to.
+    void selection(size_t from, size_t to);
+
+private:
+    friend class ContainerEventsForTests;
+    // Where the events go instead of to Qt's accessibility, which hands them
+    // on only while a screen reader listens: a test's recorder.
+    using Sink = void (*)(QAccessibleEvent *event);
+    static inline Sink s_sink = nullptr;
+
+    static bool listening();
+    static void send(QAccessibleEvent *event);
+    void describe();
+
+    QObject *m_view;
+    const ReaderWindow &m_window;
+    QString m_described;
+};

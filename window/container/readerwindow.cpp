@@ -5,6 +5,7 @@
 #include "containermodel.h"
 
 #include <algorithm>
+#include <climits>
 
 ReaderWindow::ReaderWindow(const ContainerModel &model)
     : m_model(model)
@@ -28,7 +29,7 @@ bool ReaderWindow::follow(size_t caret)
 {
     const size_t size = m_model.size();
     // Units never outnumber bytes: a small text is not counted.
-    const bool whole = size <= wholeUnits || m_model.utf16Offset(size) <= wholeUnits;
+    const bool whole = size <= m_reply || m_model.utf16Offset(size) <= m_reply;
     if (whole) {
         const bool changed = !m_whole;
         m_whole = true;
@@ -38,9 +39,9 @@ bool ReaderWindow::follow(size_t caret)
     }
     const bool wasWhole = m_whole;
     m_whole = false;
-    // Typing on inside the window grows it; past twice its span it is made again.
-    if (!wasWhole && m_valid && m_to <= size && caret >= m_from && caret <= m_to
-        && m_model.utf16Offset(m_to) - m_model.utf16Offset(m_from) <= 2 * spanUnits)
+    const bool inside = caret >= m_from && (caret < m_to || m_to == size);
+    if (!wasWhole && m_valid && m_to <= size && inside
+        && m_model.utf16Offset(m_to) - m_model.utf16Offset(m_from) <= m_reply)
         return false;
     makeAround(caret);
     return true;
@@ -48,23 +49,25 @@ bool ReaderWindow::follow(size_t caret)
 
 void ReaderWindow::makeAround(size_t caret)
 {
-    const size_t half = std::max<size_t>(spanUnits / 2, 1);
+    // A quarter of Reply on each side, and at most another quarter out to the
+    // rows' edges: the window leaves room for what is typed into it.
+    const size_t side = std::max<size_t>(m_reply / 4, 1);
     const size_t total = m_model.utf16Offset(m_model.size());
     const size_t caretUnits = m_model.utf16Offset(caret);
-    const size_t startUnits = caretUnits - std::min(caretUnits, half);
-    const size_t endUnits = std::min(total, caretUnits + half);
+    const size_t startUnits = caretUnits - std::min(caretUnits, side);
+    const size_t endUnits = std::min(total, caretUnits + side);
 
-    // Out to the rows' edges, unless a row reaches another half span further.
+    // Out to the rows' edges, unless a row reaches another quarter further.
     m_from = std::min(m_model.offsetOfUtf16(startUnits), caret);
     const size_t rowStart = m_model.rowStart(m_model.rowOf(m_from));
-    if (startUnits - m_model.utf16Offset(rowStart) <= half)
+    if (startUnits - m_model.utf16Offset(rowStart) <= side)
         m_from = rowStart;
     m_to = std::max(m_model.offsetOfUtf16(endUnits), caret);
     const size_t row = m_model.rowOf(m_to);
     if (m_to != m_model.rowStart(row)) {
         const size_t next
             = row + 1 < m_model.rowCount() ? m_model.rowStart(row + 1) : m_model.size();
-        if (m_model.utf16Offset(next) - endUnits <= half)
+        if (m_model.utf16Offset(next) - endUnits <= side)
             m_to = next;
     }
     m_valid = true;

@@ -2,12 +2,14 @@
 // Asking the X11 or Wayland display before Qt opens it.
 #include "displayprobe.h"
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -20,26 +22,18 @@ std::string environment(const char *name)
     return value ? value : "";
 }
 
-std::string lower(std::string text)
-{
-    for (char &c : text) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
-
-// The platforms Qt 6 tries, in its order: QT_QPA_PLATFORM's list, or X11,
-// with Wayland first in a Wayland session other than GNOME's.
+// The platforms Qt 6 tries, in its order: QT_QPA_PLATFORM's list; else
+// Wayland first where a Wayland display is named or the session says it is
+// one, then X11.
 std::vector<std::string> platforms()
 {
     std::vector<std::string> names;
-    std::string list = environment("QT_QPA_PLATFORM");
+    const std::string list = environment("QT_QPA_PLATFORM");
     if (list.empty()) {
-        const bool gnome
-            = lower(environment("XDG_CURRENT_DESKTOP")).find("gnome") != std::string::npos
-            || lower(environment("XDG_SESSION_DESKTOP")).find("gnome") != std::string::npos;
-        list = environment("XDG_SESSION_TYPE") == "wayland" && !gnome ? "wayland;xcb" : "xcb";
+        if (!environment("WAYLAND_DISPLAY").empty() || environment("XDG_SESSION_TYPE") == "wayland")
+            names.emplace_back("wayland");
+        names.emplace_back("xcb");
+        return names;
     }
     size_t start = 0;
     while (start <= list.size()) {
@@ -52,12 +46,38 @@ std::vector<std::string> platforms()
     return names;
 }
 
-bool x11Answers()
+// Connects as Qt will. libxcb writes an X server's reason for a refusal
+// straight to standard error; it is caught and returned instead, so that
+// the program says it in its own one line. Empty when the server answers.
+std::optional<std::string> x11Refusal()
 {
+    int caught[2];
+    const int standardError = dup(STDERR_FILENO);
+    const bool catching = standardError >= 0 && pipe2(caught, O_CLOEXEC | O_NONBLOCK) == 0;
+    if (catching)
+        dup2(caught[1], STDERR_FILENO);
     xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
     const bool connected = xcb_connection_has_error(connection) == 0;
     xcb_disconnect(connection);
-    return connected;
+    std::string reason;
+    if (catching) {
+        dup2(standardError, STDERR_FILENO);
+        close(caught[1]);
+        char buffer[512];
+        ssize_t length = 0;
+        while ((length = read(caught[0], buffer, sizeof buffer)) > 0)
+            reason.append(buffer, static_cast<size_t>(length));
+        close(caught[0]);
+    }
+    if (standardError >= 0)
+        close(standardError);
+    if (connected)
+        return std::nullopt;
+    // The server's text ends its sentence with line breaks of its own.
+    while (!reason.empty() && std::isspace(static_cast<unsigned char>(reason.back())))
+        reason.pop_back();
+    std::replace(reason.begin(), reason.end(), '\n', ' ');
+    return reason;
 }
 
 std::string waylandSocket()
@@ -99,10 +119,13 @@ std::optional<std::string> unreachableDisplay()
     for (const std::string &platform : platforms()) {
         std::string display;
         if (platform == "xcb") {
-            if (x11Answers())
+            const std::optional<std::string> refusal = x11Refusal();
+            if (!refusal)
                 return std::nullopt;
             const std::string name = environment("DISPLAY");
             display = name.empty() ? "X11 (DISPLAY is not set)" : "X11 display \"" + name + '"';
+            if (!refusal->empty())
+                display += " (it said: " + *refusal + ")";
         } else if (platform.rfind("wayland", 0) == 0) {
             if (waylandAnswers())
                 return std::nullopt;
