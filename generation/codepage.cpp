@@ -2,6 +2,8 @@
 // Windows-1252 in both directions, and the UTF-8 that the rest of the program keeps text in.
 #include "codepage.h"
 
+#include "utf8.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -43,51 +45,6 @@ constexpr std::array<char32_t, 32> HighControlRange = {
     0x017E,
     0x0178,
 };
-
-bool isContinuation(unsigned char byte)
-{
-    return (byte & 0xC0) == 0x80;
-}
-
-// Decodes one character at pos and moves pos past it; nothing for malformed input.
-std::optional<char32_t> decodeUtf8(std::string_view text, size_t &pos)
-{
-    const auto lead = static_cast<unsigned char>(text[pos]);
-    size_t length = 0;
-    char32_t character = 0;
-    char32_t smallest = 0;
-    if (lead < 0x80) {
-        ++pos;
-        return lead;
-    } else if ((lead & 0xE0) == 0xC0) {
-        length = 2;
-        character = lead & 0x1Fu;
-        smallest = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3;
-        character = lead & 0x0Fu;
-        smallest = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4;
-        character = lead & 0x07u;
-        smallest = 0x10000;
-    } else {
-        return std::nullopt;
-    }
-    if (text.size() - pos < length)
-        return std::nullopt;
-    for (size_t i = 1; i < length; ++i) {
-        const auto byte = static_cast<unsigned char>(text[pos + i]);
-        if (!isContinuation(byte))
-            return std::nullopt;
-        character = (character << 6) | (byte & 0x3Fu);
-    }
-    if (character < smallest || character > 0x10FFFF
-        || (character >= 0xD800 && character <= 0xDFFF))
-        return std::nullopt;
-    pos += length;
-    return character;
-}
 
 } // namespace
 
@@ -164,8 +121,10 @@ bool appendAnsi(std::string &out, std::string_view utf8)
         pos = stretchEnd;
         if (pos == utf8.size())
             break;
-        const std::optional<char32_t> character = decodeUtf8(utf8, pos);
-        const std::optional<uint8_t> code = character ? ansiCode(*character) : std::nullopt;
+        // A malformed sequence reads as U+FFFD, which no code stands for.
+        const Utf8Character character = decodeUtf8(utf8, pos);
+        pos += character.length;
+        const std::optional<uint8_t> code = ansiCode(character.code);
         if (!code) {
             out.resize(before);
             return false;

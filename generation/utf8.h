@@ -39,10 +39,9 @@ void forEachCodePoint(std::string_view utf8, Visit visit)
 inline size_t utf16Units(std::string_view utf8)
 {
     size_t units = 0;
-    for (const char c : utf8) {
-        const auto byte = static_cast<unsigned char>(c);
-        units += size_t((byte & 0xC0) != 0x80) + size_t(byte >= 0xF0);
-    }
+    for (const char byte : utf8)
+        units
+            += size_t(!isUtf8Continuation(byte)) + size_t(static_cast<unsigned char>(byte) >= 0xF0);
     return units;
 }
 
@@ -73,8 +72,9 @@ inline size_t utf8CharacterBefore(std::string_view utf8, size_t offset)
     return offset;
 }
 
-// The character that starts at offset, and its bytes; a sequence cut short
-// or out of place reads as U+FFFD and takes one byte.
+// The character that starts at offset, and its bytes. A sequence cut short
+// or out of place, or one that is no character (an overlong form, a
+// surrogate, past U+10FFFF), reads as U+FFFD and takes one byte.
 struct Utf8Character
 {
     char32_t code = 0;
@@ -84,13 +84,16 @@ struct Utf8Character
 inline Utf8Character decodeUtf8(std::string_view utf8, size_t offset)
 {
     constexpr char32_t Replacement = 0xFFFD;
+    // The smallest code point that needs a sequence of each length: anything
+    // below it is an overlong form.
+    constexpr char32_t Smallest[] = {0, 0, 0x80, 0x800, 0x10000};
     if (offset >= utf8.size())
         return {};
     const auto lead = static_cast<unsigned char>(utf8[offset]);
     const size_t length = utf8SequenceLength(utf8[offset]);
     if (length == 1)
         return {lead < 0x80 ? char32_t(lead) : Replacement, 1};
-    if (offset + length > utf8.size())
+    if (lead > 0xF4 || offset + length > utf8.size())
         return {Replacement, 1};
     char32_t code = lead & (0x7F >> length);
     for (size_t k = 1; k < length; ++k) {
@@ -98,5 +101,7 @@ inline Utf8Character decodeUtf8(std::string_view utf8, size_t offset)
             return {Replacement, 1};
         code = (code << 6) | (static_cast<unsigned char>(utf8[offset + k]) & 0x3F);
     }
+    if (code < Smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return {Replacement, 1};
     return {code, length};
 }

@@ -75,6 +75,8 @@ void CodePageTest::encoding_data()
     QTest::newRow("emoji has no byte") << QString::fromUtf8("a😀").toUtf8() << false << QByteArray();
     QTest::newRow("truncated UTF-8") << QByteArray("a\xC3") << false << QByteArray();
     QTest::newRow("overlong UTF-8") << QByteArray("\xC0\xAF") << false << QByteArray();
+    QTest::newRow("an overlong form of a character the code page has")
+        << QByteArray("\xE0\x83\xA9") << false << QByteArray();
     QTest::newRow("NUL is a character") << QByteArray("a\0b", 3) << true << QByteArray("a\0b", 3);
 }
 

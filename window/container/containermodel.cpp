@@ -112,8 +112,7 @@ public:
         size_t at = std::max(from, block * BlockBytes);
         size_t counted = utf16Before(at);
         for (; at < m_bytes.size(); ++at) {
-            const auto byte = static_cast<unsigned char>(m_bytes[at]);
-            if ((byte & 0xC0) == 0x80)
+            if (isUtf8Continuation(m_bytes[at]))
                 continue;
             if (counted >= wanted)
                 return at;
