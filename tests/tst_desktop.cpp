@@ -23,7 +23,7 @@ void DesktopTest::firstWindowFitsTheScreen()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     // A frame that this window manager draws; without one there is nothing to fit.
-    QTRY_VERIFY(window.frameGeometry().height() > window.height());
+    QTRY_VERIFY_WITH_TIMEOUT(window.frameGeometry().height() > window.height(), 20'000);
     // Sizes only: a Wayland window does not know where it stands.
     const QSize available = window.screen()->availableSize();
     QTRY_VERIFY2(available.expandedTo(window.frameGeometry().size()) == available,
