@@ -2,6 +2,8 @@
 // Clocks, child processes, their figures, medians and tables.
 #include "benchreport.h"
 
+#include "watchdog.h"
+
 #include <QCoreApplication>
 #include <QProcess>
 
@@ -99,6 +101,26 @@ Spread spread(std::vector<double> values)
     const double median
         = values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
     return {median, values.front(), values.back()};
+}
+
+MedianFigure medianFigure(const std::vector<Figures> &passes, const char *key, int capSeconds,
+    long long memoryCapKilobytes)
+{
+    std::vector<double> values;
+    for (const Figures &figures : passes) {
+        const QByteArray figure = figures.value(key);
+        if (figure == TimedOut)
+            return {std::nullopt, QStringLiteral("> %1 s").arg(capSeconds)};
+        if (figure == OverMemory) {
+            return {std::nullopt,
+                QStringLiteral("> %1 GB").arg(double(memoryCapKilobytes) * 1024 / 1e9, 0, 'f', 1)};
+        }
+        if (!figure.isEmpty())
+            values.push_back(figure.toDouble());
+    }
+    if (values.empty())
+        return {};
+    return {spread(values).median, QString()};
 }
 
 QString secondsText(double seconds)

@@ -70,6 +70,17 @@ struct Spread
 
 Spread spread(std::vector<double> values);
 
+// The median of key's figures over a row's passes, or the text of the cap
+// that cut a pass short ("> 60 s", "> 4.0 GB"); neither when no pass reached
+// key.
+struct MedianFigure
+{
+    std::optional<double> median;
+    QString cutShort;
+};
+MedianFigure medianFigure(const std::vector<Figures> &passes, const char *key, int capSeconds,
+    long long memoryCapKilobytes);
+
 QString secondsText(double seconds);
 QString microsecondsText(double seconds);
 QString millisecondsText(double seconds);

@@ -4,6 +4,7 @@
 // another program pasting, clearing it, and the memory all that takes.
 #include "containerbench.h"
 
+#include "actiontimer.h"
 #include "benchcommon.h"
 #include "container.h"
 #include "watchdog.h"
@@ -35,38 +36,6 @@ constexpr double EndToEndTarget = 1.0;
 constexpr double EndToEndPerCore = 2.0;
 constexpr int Repetitions = 3;
 constexpr int ChildCapMs = 900'000;
-
-// Times an action as a user meets it: from the event until the events it
-// posted and its timers due have run and the view has repainted. Reports the
-// figure under key, or ends the process when the action runs past the cap.
-class ActionTimer
-{
-public:
-    explicit ActionTimer(QWidget *viewport)
-        : m_watchdog(CapSeconds)
-        , m_viewport(viewport)
-    { }
-
-    template<typename Action>
-    void operator()(const char *key, Action action)
-    {
-        m_watchdog.arm(key);
-        const Clock::time_point start = Clock::now();
-        action();
-        QCoreApplication::sendPostedEvents();
-        QCoreApplication::processEvents();
-        m_viewport->repaint();
-        const double seconds = secondsSince(start);
-        m_watchdog.disarm();
-        report(key, seconds);
-    }
-
-    Watchdog &watchdog() { return m_watchdog; }
-
-private:
-    Watchdog m_watchdog;
-    QWidget *m_viewport;
-};
 
 // A window with one of the two Containers in it, as the actions need it.
 void addBytes(QCryptographicHash &hash, const char *data, size_t size)
@@ -202,7 +171,7 @@ void runActions(const Subject &subject, const QString &folder)
     QAbstractScrollArea *box = subject.box();
     QWidget *viewport = box->viewport();
     QScrollBar *vertical = box->verticalScrollBar();
-    ActionTimer timed(viewport);
+    ActionTimer timed(viewport, CapSeconds);
 
     timed("run", [&] { QTest::mouseClick(subject.doIt(), Qt::LeftButton); });
     expect(subject.rowCount() == size_t(lineCount(atLimit())) + 1, "Do IT left lines out");

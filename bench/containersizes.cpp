@@ -327,20 +327,13 @@ QString targetText(const Column &column)
 // The median over the passes, marked when it misses its target; or why there is none.
 QString cellOf(const Row &row, const Column &column)
 {
-    std::vector<double> values;
-    for (const Figures &figures : row.passes) {
-        const QByteArray figure = figures.value(column.key);
-        if (figure == TimedOut)
-            return QStringLiteral("> %1 s").arg(CapSeconds);
-        if (figure == OverMemory)
-            return QStringLiteral("> %1 GB").arg(
-                double(MemoryCapKilobytes) * 1024 / 1e9, 0, 'f', 1);
-        if (!figure.isEmpty())
-            values.push_back(figure.toDouble());
-    }
-    if (values.empty())
+    const MedianFigure figure
+        = medianFigure(row.passes, column.key, CapSeconds, MemoryCapKilobytes);
+    if (!figure.cutShort.isEmpty())
+        return figure.cutShort;
+    if (!figure.median)
         return {};
-    const double median = spread(values).median;
+    const double median = *figure.median;
     const double shown = column.unit == Unit::Milliseconds ? median : median * 1024 / 1e6;
     const QString text
         = column.unit == Unit::Milliseconds ? millisecondsText(shown) : megabytesText(shown);

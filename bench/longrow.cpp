@@ -6,6 +6,7 @@
 // Container only through its view, so the same passes build against an
 // earlier commit's Container (bench/run long-row builds today's main), whose
 // passes take turns with this build's.
+#include "actiontimer.h"
 #include "benchreport.h"
 #include "container.h"
 #include "mainform.h"
@@ -45,47 +46,6 @@ void expect(bool holds, const char *what)
         throw Failure(QLatin1String(what));
 }
 
-// Times an action as a user meets it: from the event until the events it
-// posted have run and the view has repainted.
-class ActionTimer
-{
-public:
-    explicit ActionTimer(QWidget *viewport)
-        : m_watchdog(CapSeconds, MemoryCapKilobytes)
-        , m_viewport(viewport)
-    { }
-
-    template<typename Action>
-    void operator()(const char *key, Action action)
-    {
-        m_watchdog.arm(key);
-        const Clock::time_point start = Clock::now();
-        action();
-        QCoreApplication::sendPostedEvents();
-        QCoreApplication::processEvents();
-        m_viewport->repaint();
-        const double seconds = secondsSince(start);
-        m_watchdog.disarm();
-        report(key, seconds);
-    }
-
-    // Steps between the timed ones, watched all the same.
-    template<typename Action>
-    void untimed(const char *key, Action action)
-    {
-        m_watchdog.arm(key);
-        action();
-        QCoreApplication::processEvents();
-        m_watchdog.disarm();
-    }
-
-    Watchdog &watchdog() { return m_watchdog; }
-
-private:
-    Watchdog m_watchdog;
-    QWidget *m_viewport;
-};
-
 QString wordsOf(qsizetype characters)
 {
     static const QLatin1String words("lorem 0123 ipsum 4567 dolor 89 ");
@@ -113,7 +73,7 @@ void runPass(qsizetype characters)
     const auto keys = [box](QKeySequence::StandardKey sequence) {
         return [box, sequence] { QTest::keySequence(box, QKeySequence(sequence)); };
     };
-    ActionTimer timed(viewport);
+    ActionTimer timed(viewport, CapSeconds, MemoryCapKilobytes);
 
     timed.untimed("set-up", [&] {
         QGuiApplication::clipboard()->setText(
@@ -288,20 +248,13 @@ void measureInto(Cell &cell, const QString &program, qsizetype characters, const
 
 QString cellText(const Cell &cell, const Action &action)
 {
-    std::vector<double> values;
-    for (const Figures &figures : cell.passes) {
-        const QByteArray figure = figures.value(action.key);
-        if (figure == TimedOut)
-            return QStringLiteral("> %1 s").arg(CapSeconds);
-        if (figure == OverMemory)
-            return QStringLiteral("> %1 GB").arg(
-                double(MemoryCapKilobytes) * 1024 / 1e9, 0, 'f', 1);
-        if (!figure.isEmpty())
-            values.push_back(figure.toDouble());
-    }
-    if (values.empty())
+    const MedianFigure figure
+        = medianFigure(cell.passes, action.key, CapSeconds, MemoryCapKilobytes);
+    if (!figure.cutShort.isEmpty())
+        return figure.cutShort;
+    if (!figure.median)
         return cell.passes.empty() ? QStringLiteral("failed") : QStringLiteral("not reached");
-    const double median = spread(values).median;
+    const double median = *figure.median;
     if (QLatin1String(action.key) == QLatin1String("idle-cpu"))
         return QStringLiteral("%1 %").arg(median * 100, 0, 'f', 1);
     if (QLatin1String(action.key) == QLatin1String("peak"))
