@@ -2,6 +2,7 @@
 // Tab headers over full-size pages.
 #include "tabcontrol.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QKeySequence>
 #include <QPainter>
@@ -40,6 +41,12 @@ TabControl::TabControl(QWidget *parent)
     m_tabBar->setDrawBase(false);
     m_tabBar->setExpanding(false);
     connect(m_tabBar, &QTabBar::currentChanged, this, &TabControl::showPage);
+    // Qt names a tab bar by its current tab's caption but does not tell a
+    // screen reader when that changes, so a reader would keep the old name.
+    connect(m_tabBar, &QTabBar::currentChanged, this, [this] {
+        QAccessibleEvent event(m_tabBar, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&event);
+    });
 
     // The keys of every Qt tab widget, from anywhere in the window rather than
     // only from inside the tab control. Shift+Tab arrives as Backtab.
