@@ -140,7 +140,8 @@ void press(QWidget *box, const QStringList &steps)
     static const QRegularExpression dragging(
         QStringLiteral("^(Ctrl\\+)?drag from (\\d+)([lr]) to (\\d+)([lr])$"));
     static const QRegularExpression drop(QStringLiteral("^drop at (\\d+)([lr]):(.*)$"));
-    QWidget *surface = static_cast<QAbstractScrollArea *>(box)->viewport();
+    auto *area = qobject_cast<QAbstractScrollArea *>(box);
+    QWidget *surface = area ? area->viewport() : box;
     for (const QString &step : steps) {
         const QRegularExpressionMatch clicked = click.match(step);
         const QRegularExpressionMatch dragged = dragging.match(step);

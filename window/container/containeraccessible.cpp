@@ -28,7 +28,7 @@ QString describe(const Container &container)
     if (rows == 0)
         return Container::tr("empty");
     const auto counted = [](size_t count) { return QLocale().toString(qulonglong(count)); };
-    const QString all
+    QString all
         = rows == 1 ? Container::tr("1 row") : Container::tr("%1 rows").arg(counted(rows));
     if (!container.hasSelectedText())
         return all;

@@ -29,8 +29,7 @@ bool ReaderWindow::follow(size_t caret)
 {
     const size_t size = m_model.size();
     // Units never outnumber bytes: a small text is not counted.
-    const bool whole = size <= m_reply || m_model.utf16Offset(size) <= m_reply;
-    if (whole) {
+    if (size <= m_reply || m_model.utf16Offset(size) <= m_reply) {
         const bool changed = !m_whole;
         m_whole = true;
         m_from = 0;
