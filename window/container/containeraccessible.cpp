@@ -28,8 +28,7 @@ QString describe(const Container &container)
     if (rows == 0)
         return Container::tr("empty");
     const auto counted = [](size_t count) { return QLocale().toString(qulonglong(count)); };
-    QString all
-        = rows == 1 ? Container::tr("1 row") : Container::tr("%1 rows").arg(counted(rows));
+    QString all = rows == 1 ? Container::tr("1 row") : Container::tr("%1 rows").arg(counted(rows));
     if (!container.hasSelectedText())
         return all;
     const size_t from = std::min(container.anchorOffset(), container.caretOffset());
