@@ -223,32 +223,33 @@ void StretchLayout::drawPictures(
     QPainter &painter, const RowStyle &style, QPointF at, const PieceDrawing &drawing) const
 {
     const QTextLine line = m_layout.lineAt(0);
+    // Characters after the input method's text stand that much further on.
+    const int preeditArea = m_layout.preeditAreaPosition();
+    const auto preeditColumns = int(m_layout.preeditAreaText().size());
     bool fontSet = false;
     int column = m_fromColumn;
-    size_t offset = m_from;
-    forEachCodePoint(bytes(), [&](char32_t code) {
-        const size_t here = offset;
+    const std::string_view text = bytes();
+    for (size_t index = 0; index < text.size();) {
+        const Utf8Character character = decodeUtf8(text, index);
+        const size_t here = m_from + index;
         const int columnHere = column;
-        offset += code < 0x80 ? 1 : code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
-        column += code < 0x10000 ? 1 : 2;
-        if (!isPictured(code))
-            return;
+        index += character.length;
+        column += character.code < 0x10000 ? 1 : 2;
+        if (!isPictured(character.code))
+            continue;
         if (!fontSet) {
             painter.setFont(pictureFont(style.font));
             fontSet = true;
         }
-        const int preeditArea = m_layout.preeditAreaPosition();
         const bool afterPreedit = preeditArea >= 0 && columnHere >= preeditArea;
-        const qreal x = at.x()
-            + line.cursorToX(
-                columnHere + (afterPreedit ? int(m_layout.preeditAreaText().size()) : 0));
+        const qreal x = at.x() + line.cursorToX(columnHere + (afterPreedit ? preeditColumns : 0));
         const QRectF box(x + 1.5, at.y() + line.ascent() - style.metrics.ascent() + 2.5,
-            style.widths.of(code) - 3, style.metrics.height() - 5);
+            style.widths.of(character.code) - 3, style.metrics.height() - 5);
         const bool selected = here >= drawing.selectionFrom && here < drawing.selectionTo;
         painter.setPen(selected ? drawing.selectedText : drawing.text);
         painter.drawRect(box);
-        painter.drawText(box, Qt::AlignCenter, pictureText(code));
-    });
+        painter.drawText(box, Qt::AlignCenter, pictureText(character.code));
+    }
 }
 
 void StretchLayout::drawCaret(QPainter &painter, QPointF topLeft, size_t offset, int preeditColumns,
